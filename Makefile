@@ -1,0 +1,33 @@
+# Thin wrappers over the CMake presets; the real build lives in CMakeLists.txt.
+.PHONY: deps build test test-debug fuzz bench clean
+
+FUZZ_SECONDS ?= 30
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release
+
+test: build
+	@ctest --preset release
+
+test-debug: deps
+	@cmake --preset debug >/dev/null
+	@cmake --build --preset debug
+	@ctest --preset debug
+
+fuzz: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+	@mkdir -p build/fuzz/corpus
+	@build/fuzz/core/tests/profile_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=5 -rss_limit_mb=1024 \
+		-print_final_stats=1 build/fuzz/corpus core/tests/corpus
+
+bench: build
+	@mkdir -p build/bench
+	@build/release/bench/core_bench --benchmark_out=build/bench/core.json --benchmark_out_format=json
+
+clean:
+	@rm -rf build

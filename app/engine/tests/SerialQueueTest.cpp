@@ -63,9 +63,9 @@ TEST(SerialQueue, DestructionFinishesPostedWorkAndDropsDelayedWork) {
 }
 
 TEST(VirtualTime, RunsWorkAcrossQueuesInDueOrderAndMovesTheClock) {
-    testing::ManualClock clock;
-    testing::ManualScheduler scheduler(clock);
-    testing::ManualQueue main(scheduler), frames(scheduler);
+    test::ManualClock clock;
+    test::ManualScheduler scheduler(clock);
+    test::ManualQueue main(scheduler), frames(scheduler);
     double start = clock.uptime();
     std::vector<std::pair<std::string, double>> log;
     main.postAfter(0.5, [&] { log.emplace_back("refit", clock.uptime() - start); });

@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-namespace orvane::testing {
+namespace orvane::test {
 
 class ManualClock : public Clock {
 public:
@@ -68,4 +68,4 @@ private:
     ManualScheduler& scheduler_;
 };
 
-} // namespace orvane::testing
+} // namespace orvane::test

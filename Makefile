@@ -1,5 +1,5 @@
 # Thin wrappers over the CMake presets; the real build lives in CMakeLists.txt.
-.PHONY: deps build test test-debug fuzz bench clean
+.PHONY: deps build test test-debug test-tsan fuzz bench clean
 
 FUZZ_SECONDS ?= 30
 
@@ -17,6 +17,11 @@ test-debug: deps
 	@cmake --preset debug >/dev/null
 	@cmake --build --preset debug
 	@ctest --preset debug
+
+test-tsan: deps
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan
+	@ctest --preset tsan
 
 fuzz: deps
 	@cmake --preset fuzz >/dev/null

@@ -6,10 +6,9 @@
 #include "engine/Clock.h"
 #include "engine/SerialQueue.h"
 
-#include <nlohmann/json.hpp>
-
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -17,8 +16,8 @@ namespace orvane {
 
 // An optional JSON Lines trace of the tracker's numbers ("trace-yyyy-MM-dd.jsonl"), one object per
 // line with sorted keys. Writers on any thread hand records to the log's own background queue.
-class Diagnostics : public std::enable_shared_from_this<Diagnostics> {
-public:
+class Diagnostics {
+  public:
     using Fields = nlohmann::json; // a JSON object; std::map keys, so output keys come out sorted
 
     // Prunes old day files to the newest three, then opens today's file for appending;
@@ -38,13 +37,19 @@ public:
     // The status's text form: `dwelling(target: "A", progress: 0.5)`, `noFace`.
     static std::string statusText(const SwitchDecider::Status& status);
 
-private:
-    Diagnostics(std::filesystem::path file, int fd, const Clock& clock);
+  private:
+    // The open file, shared by the queued writes: it closes after the last of them, even when the
+    // log object is gone by then, and no write ever holds the log object itself.
+    struct Descriptor;
+
+    Diagnostics(std::filesystem::path file, std::shared_ptr<Descriptor> descriptor, const Clock& clock);
+    void write(Fields fields);
 
     std::filesystem::path file_;
-    int fd_ = -1;
+    std::shared_ptr<Descriptor> descriptor_;
     const Clock& clock_;
     WallTime start_;
+    // Last, so that it is destroyed first: records handed over before then are still written.
     SerialQueue queue_{"orvane.diagnostics", QueuePriority::background};
 };
 

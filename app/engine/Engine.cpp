@@ -103,7 +103,10 @@ void Engine::wirePipeline() {
     };
     pipeline_->onSnapshot = [weak, &main](const TrackingSnapshot& snapshot) {
         main.post([weak, snapshot] {
-            if (auto self = weak.lock()) self->publish(self->snapshot_, std::optional(snapshot));
+            auto self = weak.lock();
+            // A frame analysed while the camera was being stopped must not bring back a cleared snapshot.
+            if (self && (self->cameraRunning_ || self->cameraStartRequested_))
+                self->publish(self->snapshot_, std::optional(snapshot));
         });
     };
     pipeline_->onLearnedSample = [weak, &main](const LabeledSample& sample) {
@@ -264,6 +267,10 @@ std::optional<std::string> Engine::displayName(const std::optional<std::string>&
 }
 
 void Engine::loadProfile() {
+    // Clicks learned since the last save would be lost with the profile they belong to, and a load
+    // must see the saves queued before it (a calibration just finished, for one).
+    if (saveScheduled_ && profile_) store_.save(*profile_);
+    store_.flush();
     if (displays_.size() < 2) {
         setProfile(std::nullopt);
         return;
@@ -418,6 +425,10 @@ void Engine::performSwitch(const std::string& screenID) {
 
 void Engine::shutdown() {
     if (profile_) store_.save(*profile_);
+    flushWrites();
+}
+
+void Engine::flushWrites() {
     store_.flush();
     if (diagnostics_) diagnostics_->flush();
 }

@@ -82,6 +82,8 @@ public:
     void evaluate();
     // The exit path: the current profile is saved and every queued write completes.
     void shutdown();
+    // Blocks until every profile save and diagnostics record queued so far is written.
+    void flushWrites();
 
     // The calibration run's side.
     std::vector<DisplayInfo> calibrationDisplays() const override { return displays_; }

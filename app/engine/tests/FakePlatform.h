@@ -3,13 +3,16 @@
 // Fakes of the platform seams for engine tests in virtual time: settable answers, recorded calls.
 // Single-threaded: the tests drive them from the thread that runs the manual queues.
 
+#include "VirtualTime.h"
 #include "engine/Platform.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace orvane::test {
@@ -127,6 +130,169 @@ class FakeHotKeys : public HotKeys {
     // The user presses the key: the handler runs as the platform would run it.
     void press() {
         if (handler) handler();
+    }
+};
+
+class FakeCamera : public Camera {
+  public:
+    // Frames are handled on a manual queue of the test's scheduler.
+    explicit FakeCamera(ManualScheduler& scheduler) : scheduler_(scheduler), frames_(scheduler) {}
+
+    std::vector<CameraInfo> cameras;
+    // When set, each start and stop reports the new state through this queue, as the camera
+    // service does; otherwise the test calls onStateChange itself.
+    MainQueue* reports = nullptr;
+    // The frame every delivery hands over.
+    FrameView frame{640, 360};
+
+    std::vector<std::optional<std::string>> starts; // the preferred ID of each start
+    int stops = 0;
+    bool capturing = false;
+    std::optional<std::string> active;
+
+    std::vector<CameraInfo> availableCameras() override { return cameras; }
+
+    std::optional<CameraInfo> resolveCamera(const std::optional<std::string>& preferredID) override {
+        auto found = std::find_if(cameras.begin(), cameras.end(), [&](const CameraInfo& camera) {
+            return preferredID && camera.id == *preferredID;
+        });
+        if (found == cameras.end())
+            found =
+                std::find_if(cameras.begin(), cameras.end(), [](const CameraInfo& c) { return c.isBuiltIn; });
+        if (found == cameras.end()) found = cameras.begin();
+        if (found == cameras.end()) return std::nullopt;
+        return *found;
+    }
+
+    // Without any camera the start fails and reports "not running".
+    void start(const std::optional<std::string>& preferredID) override {
+        starts.push_back(preferredID);
+        auto camera = resolveCamera(preferredID);
+        active = camera ? std::optional(camera->id) : std::nullopt;
+        capturing = camera.has_value();
+        report(capturing);
+    }
+    void stop() override {
+        ++stops;
+        active.reset();
+        capturing = false;
+        report(false);
+    }
+    std::optional<std::string> activeCameraID() const override { return active; }
+    TaskQueue& frameQueue() override { return frames_; }
+
+    // Queues one frame at the current uptime; a camera that is not capturing delivers nothing.
+    void deliverFrame() {
+        if (!capturing) return;
+        frames_.post([this, time = scheduler_.clock().uptime()] {
+            if (onFrame) onFrame(frame, time);
+        });
+    }
+
+  private:
+    void report(bool running) {
+        if (!reports) return;
+        reports->post([this, running] {
+            if (onStateChange) onStateChange(running);
+        });
+    }
+
+    ManualScheduler& scheduler_;
+    ManualQueue frames_;
+};
+
+class FakeDisplays : public Displays {
+  public:
+    std::vector<DisplayInfo> list;
+
+    std::vector<DisplayInfo> current() override { return list; }
+
+    // The arrangement changes as the platform would announce it.
+    void change(std::vector<DisplayInfo> next) {
+        list = std::move(next);
+        change();
+    }
+    void change() {
+        if (onChange) onChange();
+    }
+};
+
+class FakeWindowFocus : public WindowFocus {
+  public:
+    struct Switch {
+        DisplayInfo display;
+        std::vector<DisplayInfo> displays;
+        bool movePointer = false;
+        std::function<void(FocusOutcome)> completion; // empty once called
+    };
+
+    // What every focus move reports.
+    FocusOutcome outcome{FocusMethod::windowManager, true, "-"};
+    // False keeps completions for completeSwitch(), so that time can pass during the move.
+    bool completeAtOnce = true;
+    double warp = 0;
+
+    int starts = 0;
+    std::vector<std::vector<DisplayInfo>> displayUpdates;
+    std::vector<Switch> switches;
+
+    void start() override { ++starts; }
+    void updateDisplays(std::vector<DisplayInfo> displays) override {
+        displayUpdates.push_back(std::move(displays));
+    }
+    void switchTo(DisplayInfo display, std::vector<DisplayInfo> displays, bool movePointer,
+                  std::function<void(FocusOutcome)> completion) override {
+        switches.push_back({std::move(display), std::move(displays), movePointer, std::move(completion)});
+        if (completeAtOnce) completeSwitch();
+    }
+    double lastWarp() const override { return warp; }
+
+    // Completes the latest focus move with `outcome`.
+    void completeSwitch() {
+        if (switches.empty() || !switches.back().completion) return;
+        auto completion = std::move(switches.back().completion);
+        switches.back().completion = nullptr;
+        completion(outcome);
+    }
+    // The UUIDs of the displays focus was moved to, in order.
+    std::vector<std::string> targets() const {
+        std::vector<std::string> ids;
+        for (const auto& s : switches)
+            ids.push_back(s.display.uuid);
+        return ids;
+    }
+    // Keyboard focus reached a display, as the window tracker reports it.
+    void focusedDisplay(const std::string& screenID) {
+        if (onFocusedDisplayChange) onFocusedDisplayChange(screenID);
+    }
+};
+
+class FakePermissions : public Permissions {
+  public:
+    CameraAuthorization cameraStatus = CameraAuthorization::authorized;
+    bool trusted = true;
+
+    int cameraReads = 0;
+    std::vector<std::function<void()>> requests; // the pending camera requests' answers
+
+    CameraAuthorization camera() override {
+        ++cameraReads;
+        return cameraStatus;
+    }
+    bool windowControl() override { return trusted; }
+    void requestCamera(std::function<void()> done) override { requests.push_back(std::move(done)); }
+};
+
+class FakeAppWindows : public AppWindows {
+  public:
+    bool ownKey = false;
+
+    bool ownWindowIsKey() override { return ownKey; }
+
+    // One of our windows became or stopped being the key window.
+    void setOwnKey(bool key) {
+        ownKey = key;
+        if (onChange) onChange();
     }
 };
 

@@ -43,7 +43,8 @@ struct CalibrationProfile {
 
     CalibrationProfile() = default;
     CalibrationProfile(std::vector<Display> displays, std::string cameraID, WallTime calibratedAt,
-                       std::vector<LabeledSample> calibrationSamples, std::vector<LabeledSample> clickSamples);
+                       std::vector<LabeledSample> calibrationSamples,
+                       std::vector<LabeledSample> clickSamples);
 
     std::vector<std::string> screenIDs() const;
     // Calibration samples first, then clicks, each in stored order: the training set.
@@ -57,9 +58,6 @@ struct CalibrationProfile {
 
     bool operator==(const CalibrationProfile&) const = default;
 };
-
-json::Json toJson(const LabeledSample& sample, const std::string& path = "");
-LabeledSample labeledSampleFromJson(const json::Json& value, const std::string& path = "");
 
 // The stored form: compact JSON, fields in declaration order, times in whole seconds.
 // Fails as a whole (never writes null) when a number is not finite.

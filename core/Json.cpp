@@ -1,6 +1,7 @@
 #include "core/Json.h"
 
 #include <cmath>
+#include <limits>
 
 namespace orvane {
 
@@ -45,8 +46,10 @@ double requireNumber(const Json& object, std::string_view key, const std::string
 
 long long requireInteger(const Json& object, std::string_view key, const std::string& path) {
     const Json& value = requireMember(object, key, path);
+    // Unsigned integers also count as integers; above the signed range they would wrap to negative.
+    if (value.is_number_unsigned() && value.get<unsigned long long>() > std::numeric_limits<long long>::max())
+        throw JsonError(member(path, key), "integer out of range");
     if (value.is_number_integer()) return value.get<long long>();
-    if (value.is_number_unsigned()) throw JsonError(member(path, key), "integer out of range");
     throw JsonError(member(path, key), std::string("expected an integer, found ") + typeName(value));
 }
 
@@ -71,10 +74,36 @@ double finite(double value, const std::string& path) {
     return value;
 }
 
+// Our documents nest a few levels. The library parses without recursion, but copying a value (which
+// its ordered objects do when they grow) recurses, so very deep input could overflow the stack.
+static constexpr int maximumDepth = 64;
+
+static bool nestsTooDeep(std::string_view text) {
+    int depth = 0;
+    bool inString = false, escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maximumDepth) return true;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
 Json parse(std::string_view text) {
+    if (nestsTooDeep(text))
+        throw JsonError("", "not valid JSON: nested more than " + std::to_string(maximumDepth) + " levels deep");
     try {
         return Json::parse(text.begin(), text.end());
-    } catch (const nlohmann::ordered_json::parse_error& e) {
+    } catch (const nlohmann::ordered_json::exception& e) {
+        // Syntax errors, and numbers too large for a double ("number overflow parsing '1e400'").
         // Drop the library's "[json.exception.parse_error.101] " prefix; keep the position and reason.
         std::string what = e.what();
         auto bracket = what.find("] ");

@@ -2,6 +2,7 @@
 
 #include "engine/Paths.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>

@@ -10,21 +10,9 @@ namespace orvane {
 
 // ---- View state
 
-CalibrationViewState::Subscription CalibrationViewState::subscribe(Observer observer) const {
-    auto subscription = std::make_shared<const Observer>(std::move(observer));
-    observers_.push_back(subscription);
-    return subscription;
-}
-
 template <typename T> void CalibrationViewState::assign(T& field, T value) {
     if (field == value) return;
-    std::erase_if(observers_, [](const auto& observer) { return observer.expired(); });
-    // From a copy, so that observers may subscribe or unsubscribe while being told.
-    std::vector<Subscription> observers;
-    for (const auto& observer : observers_)
-        if (auto alive = observer.lock()) observers.push_back(std::move(alive));
-    for (const auto& observer : observers)
-        (*observer)();
+    observers_.notify();
     field = std::move(value);
 }
 

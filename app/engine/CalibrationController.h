@@ -4,6 +4,7 @@
 #include "core/HeadPose.h"
 #include "engine/Clock.h"
 #include "engine/DisplayInfo.h"
+#include "engine/Observers.h"
 #include "engine/Queue.h"
 
 #include <deque>
@@ -38,9 +39,8 @@ class CalibrationHost {
 // only when it does) and re-read the values in a task posted to the main queue. Main thread only.
 class CalibrationViewState {
   public:
-    using Observer = std::function<void()>;
-    // The observer stays subscribed while this handle (or a copy of it) lives.
-    using Subscription = std::shared_ptr<const Observer>;
+    using Observer = Observers::Observer;
+    using Subscription = Observers::Subscription;
 
     // The dot glides to a new position over this many seconds, ease-in-out; the view animates it.
     static constexpr double dotAnimationSeconds = 0.45;
@@ -56,7 +56,7 @@ class CalibrationViewState {
     bool finished() const { return finished_; }       // the run has ended and score is valid
     std::optional<double> score() const { return score_; }
 
-    [[nodiscard]] Subscription subscribe(Observer observer) const;
+    [[nodiscard]] Subscription subscribe(Observer observer) const { return observers_.subscribe(std::move(observer)); }
 
   private:
     friend class CalibrationController;
@@ -81,7 +81,7 @@ class CalibrationViewState {
     bool finished_ = false;
     std::optional<double> score_;
 
-    mutable std::vector<std::weak_ptr<const Observer>> observers_;
+    mutable Observers observers_;
 };
 
 // The calibration's windows: one full-screen window per display, drawn by the ui layer.

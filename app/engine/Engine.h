@@ -122,7 +122,7 @@ private:
     SystemStateMonitor system_;
     std::shared_ptr<TrackingPipeline> pipeline_;
     Observers observers_;
-    Settings::Subscription settingsSubscription_;
+    Observers::Subscription settingsSubscription_;
     std::shared_ptr<Diagnostics> diagnostics_;
 
     State state_ = State::needsPermissions;

@@ -4,30 +4,6 @@
 
 namespace orvane {
 
-Settings::Subscription::Subscription(Subscription&& other) noexcept
-    : observers_(std::move(other.observers_)), id_(other.id_) {
-    other.observers_.reset();
-}
-
-Settings::Subscription& Settings::Subscription::operator=(Subscription&& other) noexcept {
-    if (this != &other) {
-        reset();
-        observers_ = std::move(other.observers_);
-        id_ = other.id_;
-        other.observers_.reset();
-    }
-    return *this;
-}
-
-Settings::Subscription::~Subscription() {
-    reset();
-}
-
-void Settings::Subscription::reset() {
-    if (auto observers = observers_.lock()) observers->erase(id_);
-    observers_.reset();
-}
-
 Settings::Settings(DefaultsStore& defaults) : defaults_(defaults) {
     defaults_.registerDefaults({
         {"paused", false},
@@ -54,22 +30,8 @@ Settings::Settings(DefaultsStore& defaults) : defaults_(defaults) {
     onboardingCompleted_ = defaults_.boolValue("onboardingCompleted");
 }
 
-void Settings::notify() {
-    // By id, so that observers may subscribe or unsubscribe (themselves or others) while being told;
-    // each runs from a copy, as unsubscribing destroys the stored one.
-    std::vector<std::uint64_t> ids;
-    for (const auto& entry : *observers_)
-        ids.push_back(entry.first);
-    for (auto id : ids) {
-        auto found = observers_->find(id);
-        if (found == observers_->end()) continue;
-        Observer observer = found->second;
-        observer();
-    }
-}
-
 template <typename T> void Settings::assign(T& field, T value, const char* key) {
-    notify();
+    observers_.notify();
     field = value;
     defaults_.set(key, value);
 }
@@ -106,7 +68,7 @@ void Settings::setOnboardingCompleted(bool value) {
 }
 
 void Settings::setCameraID(std::optional<std::string> value) {
-    notify();
+    observers_.notify();
     cameraID_ = std::move(value);
     if (cameraID_)
         defaults_.set("cameraID", *cameraID_);
@@ -123,12 +85,6 @@ SwitchDecider::Configuration Settings::deciderConfiguration() const {
     configuration.cooldown = 0.6;
     configuration.gapTolerance = 0.2;
     return configuration;
-}
-
-Settings::Subscription Settings::subscribe(Observer observer) {
-    const std::uint64_t id = nextObserver_++;
-    observers_->emplace(id, std::move(observer));
-    return Subscription(observers_, id);
 }
 
 } // namespace orvane

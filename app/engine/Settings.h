@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/SwitchDecider.h"
+#include "engine/Observers.h"
 #include "engine/Platform.h"
 
 #include <cstdint>
@@ -17,28 +18,9 @@ namespace orvane {
 // Main thread only.
 class Settings {
   public:
-    using Observer = std::function<void()>;
+    using Observer = Observers::Observer;
+    using Subscription = Observers::Subscription;
 
-    // Unsubscribes when destroyed; may outlive the settings.
-    class Subscription {
-      public:
-        Subscription() = default;
-        Subscription(Subscription&& other) noexcept;
-        Subscription& operator=(Subscription&& other) noexcept;
-        ~Subscription();
-
-      private:
-        friend class Settings;
-        using Observers = std::map<std::uint64_t, Observer>;
-        Subscription(std::weak_ptr<Observers> observers, std::uint64_t id)
-            : observers_(std::move(observers)), id_(id) {}
-        void reset();
-
-        std::weak_ptr<Observers> observers_;
-        std::uint64_t id_ = 0;
-    };
-
-    // Registers the defaults of every key but "cameraID", then reads each key once.
     explicit Settings(DefaultsStore& defaults);
     Settings(const Settings&) = delete;
     Settings& operator=(const Settings&) = delete;
@@ -71,15 +53,13 @@ class Settings {
     SwitchDecider::Configuration deciderConfiguration() const;
 
     // The observer runs synchronously before each assignment takes effect.
-    [[nodiscard]] Subscription subscribe(Observer observer);
+    [[nodiscard]] Subscription subscribe(Observer observer) { return observers_.subscribe(std::move(observer)); }
 
   private:
     template <typename T> void assign(T& field, T value, const char* key);
-    void notify();
 
     DefaultsStore& defaults_;
-    std::shared_ptr<Subscription::Observers> observers_ = std::make_shared<Subscription::Observers>();
-    std::uint64_t nextObserver_ = 1;
+    Observers observers_;
 
     bool paused_ = false;
     double switchDelay_ = 0.3;

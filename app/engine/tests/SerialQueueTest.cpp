@@ -1,9 +1,9 @@
 #include "engine/SerialQueue.h"
+
 #include "VirtualTime.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -17,7 +17,8 @@ TEST(SerialQueue, RunsTasksInOrderOnOneNamedThread) {
     int nice = -100;
     {
         SerialQueue queue("orvane.diagnostics", QueuePriority::background);
-        for (int i = 0; i < 100; ++i) queue.post([&order, i] { order.push_back(i); });
+        for (int i = 0; i < 100; ++i)
+            queue.post([&order, i] { order.push_back(i); });
         queue.post([&] {
             char buffer[32] = {};
             pthread_getname_np(pthread_self(), buffer, sizeof buffer);
@@ -28,9 +29,10 @@ TEST(SerialQueue, RunsTasksInOrderOnOneNamedThread) {
         queue.sync();
     }
     ASSERT_EQ(order.size(), 100u);
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(order[i], i);
     EXPECT_EQ(name, "orvane.diagnost"); // Linux keeps 15 characters
-    EXPECT_GE(nice, 10);                 // never less nice than asked (a test runner may itself be niced)
+    EXPECT_GE(nice, 10);                // never less nice than asked (a test runner may itself be niced)
 }
 
 TEST(SerialQueue, DelayedTasksRunWhenDueAndInDueOrder) {
@@ -38,9 +40,21 @@ TEST(SerialQueue, DelayedTasksRunWhenDueAndInDueOrder) {
     std::mutex m;
     std::vector<int> order;
     std::atomic<int> count{0};
-    queue.postAfter(0.06, [&] { std::lock_guard l(m); order.push_back(3); ++count; });
-    queue.postAfter(0.02, [&] { std::lock_guard l(m); order.push_back(2); ++count; });
-    queue.post([&] { std::lock_guard l(m); order.push_back(1); ++count; });
+    queue.postAfter(0.06, [&] {
+        std::lock_guard l(m);
+        order.push_back(3);
+        ++count;
+    });
+    queue.postAfter(0.02, [&] {
+        std::lock_guard l(m);
+        order.push_back(2);
+        ++count;
+    });
+    queue.post([&] {
+        std::lock_guard l(m);
+        order.push_back(1);
+        ++count;
+    });
     auto start = std::chrono::steady_clock::now();
     while (count < 3 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
         std::this_thread::sleep_for(std::chrono::milliseconds(2));

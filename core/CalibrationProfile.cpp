@@ -89,6 +89,9 @@ void requireAll(const std::array<std::string_view, N>& keys, unsigned seen, cons
         if (!(seen & 1u << i)) throw JsonError(path.member(keys[i]).text(), "missing");
 }
 
+// The pose's members in field order, for writing and reading.
+constexpr std::array<std::string_view, 6> poseKeys = {"yaw", "pitch", "roll", "faceX", "faceY", "faceSize"};
+
 // Writing
 
 void writeDateTime(Writer& out, WallTime time, const Path& path) {
@@ -100,19 +103,12 @@ void writeDateTime(Writer& out, WallTime time, const Path& path) {
 }
 
 void writePose(Writer& out, const HeadPose& pose, const Path& path) {
+    const double values[] = {pose.yaw, pose.pitch, pose.roll, pose.faceX, pose.faceY, pose.faceSize};
     out.beginObject();
-    out.key("yaw");
-    out.number(pose.yaw, path.member("yaw"));
-    out.key("pitch");
-    out.number(pose.pitch, path.member("pitch"));
-    out.key("roll");
-    out.number(pose.roll, path.member("roll"));
-    out.key("faceX");
-    out.number(pose.faceX, path.member("faceX"));
-    out.key("faceY");
-    out.number(pose.faceY, path.member("faceY"));
-    out.key("faceSize");
-    out.number(pose.faceSize, path.member("faceSize"));
+    for (std::size_t i = 0; i < poseKeys.size(); ++i) {
+        out.key(poseKeys[i]);
+        out.number(values[i], path.member(poseKeys[i]));
+    }
     out.endObject();
 }
 
@@ -146,8 +142,7 @@ WallTime readDateTime(Reader& in, std::string& scratch, const Path& path) {
 }
 
 HeadPose readPose(Reader& in, const Path& path) {
-    static constexpr std::array<std::string_view, 6> keys = {"yaw",   "pitch", "roll",
-                                                             "faceX", "faceY", "faceSize"};
+    const auto& keys = poseKeys;
     HeadPose pose;
     double* fields[] = {&pose.yaw, &pose.pitch, &pose.roll, &pose.faceX, &pose.faceY, &pose.faceSize};
     unsigned seen = 0;

@@ -18,8 +18,11 @@ namespace orvane::json {
 class Path {
   public:
     Path() = default; // the document itself
-    Path member(std::string_view key) const { return Path(this, key, 0); }
-    Path element(std::size_t index) const { return Path(this, {}, index); }
+    Path member(std::string_view key) const& { return Path(this, key, 0); }
+    Path element(std::size_t index) const& { return Path(this, {}, index); }
+    // A step from a temporary would outlive it.
+    Path member(std::string_view key) && = delete;
+    Path element(std::size_t index) && = delete;
     std::string text() const;
 
   private:

@@ -1,5 +1,5 @@
-// Any input either fails to decode with a message, or decodes to a profile that encodes
-// and decodes again to the same profile.
+// Any input either fails to decode with a message, or is valid JSON that decodes to a profile
+// which encodes and decodes again to the same profile.
 
 #include "core/CalibrationProfile.h"
 
@@ -13,6 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (first.error.empty()) __builtin_trap();
         return 0;
     }
+    // The decoder must never be laxer than the reference parser.
+    if (!nlohmann::json::accept(text)) __builtin_trap();
     auto encoded = orvane::encodeProfile(*first.value);
     if (!encoded) __builtin_trap();
     auto second = orvane::decodeProfile(*encoded.value);

@@ -49,6 +49,8 @@ testing::AssertionResult sound(std::string_view text) {
         if (first.error.empty()) return testing::AssertionFailure() << "empty error";
         return testing::AssertionSuccess();
     }
+    // Never laxer than the reference parser.
+    if (!nlohmann::json::accept(text)) return testing::AssertionFailure() << "decoded text that is not JSON";
     auto encoded = encodeProfile(*first.value);
     if (!encoded) return testing::AssertionFailure() << "decoded profile does not encode: " << encoded.error;
     auto second = decodeProfile(*encoded.value);

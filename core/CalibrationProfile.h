@@ -60,7 +60,8 @@ struct CalibrationProfile {
 };
 
 // The stored form: compact JSON, fields in declaration order, times in whole seconds.
-// Fails as a whole (never writes null) when a number is not finite.
+// Fails as a whole (never writes null), naming the key, when a number is not finite or a time
+// lies outside the years that can be read back.
 JsonResult<std::string> encodeProfile(const CalibrationProfile& profile);
 // A complete profile or the first error, naming the key that failed and why.
 JsonResult<CalibrationProfile> decodeProfile(std::string_view text);

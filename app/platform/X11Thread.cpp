@@ -48,8 +48,6 @@ void X11ErrorTrap::installHandler() {
 
 X11ErrorTrap::X11ErrorTrap(Display* display) : display_(display), outer_(innermostTrap) {
     installHandler();
-    // Errors of requests made before the trap belong to whoever made them.
-    if (display_) XSync(display_, False);
     innermostTrap = this;
 }
 
@@ -125,6 +123,14 @@ void X11Thread::removeEventHandler(HandlerID id) {
         remove();
     else
         call(remove);
+}
+
+void X11Thread::addRootEventMask(long mask) {
+    if (!display_) return;
+    Window root = DefaultRootWindow(display_);
+    XWindowAttributes attributes;
+    long current = XGetWindowAttributes(display_, root, &attributes) ? attributes.your_event_mask : 0;
+    if ((current | mask) != current) XSelectInput(display_, root, current | mask);
 }
 
 void X11Thread::wake() {

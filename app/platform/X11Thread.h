@@ -59,6 +59,9 @@ class X11Thread : public TaskQueue {
     HandlerID addEventHandler(EventHandler handler);
     // Once this returns, the handler no longer runs (it waits for the thread when called elsewhere).
     void removeEventHandler(HandlerID id);
+    // Adds to the events this connection selects on the root window (one mask per connection, so every
+    // component adds its part here instead of calling XSelectInput on the root). On the thread only.
+    void addRootEventMask(long mask);
 
     const std::string& name() const { return name_; }
 
@@ -88,7 +91,8 @@ class X11Thread : public TaskQueue {
 
 // While alive, X protocol errors raised on this thread for this connection are recorded here instead of
 // reaching the default handler (which would end the process). Traps nest; the innermost one records.
-// Errors outside any trap are printed once per line and ignored: a window that vanished mid-query is an
+// Errors of one-way requests arrive later: failed() waits for them, and so does the destructor.
+// Errors outside any trap are printed as one line and ignored: a window that vanished mid-query is an
 // absent answer, never a crash.
 class X11ErrorTrap {
   public:

@@ -1,0 +1,507 @@
+#include "platform/CameraService.h"
+
+#include "engine/Clock.h"
+#include "engine/SerialQueue.h"
+#include "engine/tests/CapturingLog.h"
+#include "engine/tests/TemporaryFolder.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+#include <numeric>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace orvane;
+namespace fs = std::filesystem;
+
+namespace {
+
+double uptime() {
+    return SystemClock().uptime();
+}
+
+// The main thread's stand-in: a thread of its own.
+class ThreadMainQueue : public MainQueue {
+  public:
+    void post(Task task) override { queue_.post(std::move(task)); }
+    void postAfter(double seconds, Task task) override { queue_.postAfter(seconds, std::move(task)); }
+
+  private:
+    SerialQueue queue_{"test.main", QueuePriority::standard};
+};
+
+constexpr const char* liveSource = "videotestsrc is-live=true ! capsfilter "
+                                   "caps=video/x-raw,format=YUY2,width=1280,height=720,framerate=30/1";
+
+std::string liveSourceWith(const std::string& pattern) {
+    return "videotestsrc is-live=true pattern=" + pattern +
+           " ! capsfilter caps=video/x-raw,format=YUY2,width=1280,height=720,framerate=30/1";
+}
+
+struct Frame {
+    int width = 0, height = 0;
+    bool planesReadable = false;
+    int cornerLuma = 0; // mean luma of the four corner pixels
+    int centerLuma = 0;
+    double time = 0;      // the time stamp handed over with the frame
+    double delivered = 0; // uptime when the handler started
+};
+
+// Records what the service hands out, from its threads.
+struct Recorder {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Frame> frames;
+    std::vector<bool> states;
+    double handlingTime = 0; // a slow consumer
+
+    void attach(Camera& camera) {
+        camera.onFrame = [this](const FrameView& view, double time) { frame(view, time); };
+        camera.onStateChange = [this](bool running) {
+            std::lock_guard lock(mutex);
+            states.push_back(running);
+            changed.notify_all();
+        };
+    }
+
+    void frame(const FrameView& view, double time) {
+        Frame f;
+        f.delivered = uptime();
+        f.time = time;
+        f.width = view.width;
+        f.height = view.height;
+        f.planesReadable = view.y && view.uv && view.yStride >= view.width && view.uvStride >= view.width;
+        if (f.planesReadable) {
+            auto luma = [&](int x, int y) { return int(view.y[y * view.yStride + x]); };
+            int w = view.width - 1, h = view.height - 1;
+            f.cornerLuma = (luma(0, 0) + luma(w, 0) + luma(0, h) + luma(w, h)) / 4;
+            f.centerLuma = luma(w / 2, h / 2);
+            // Touch the whole chroma plane: it must be there for all height/2 rows.
+            volatile int sum = 0;
+            for (int y = 0; y < view.height / 2; ++y)
+                sum = sum + view.uv[y * view.uvStride + view.width - 1];
+        }
+        if (handlingTime > 0) std::this_thread::sleep_for(std::chrono::duration<double>(handlingTime));
+        std::lock_guard lock(mutex);
+        frames.push_back(f);
+        changed.notify_all();
+    }
+
+    // Waits (at most long enough to mean a fault) until the condition holds.
+    template <typename Condition> bool waitFor(Condition condition, double seconds = 10) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return condition(); });
+    }
+    bool waitForStates(std::size_t count, double seconds = 10) {
+        return waitFor([&] { return states.size() >= count; }, seconds);
+    }
+    bool waitForFrames(std::size_t count) {
+        return waitFor([&] { return frames.size() >= count; });
+    }
+    std::vector<Frame> framesSince(std::size_t first) {
+        std::lock_guard lock(mutex);
+        return {frames.begin() + std::min(first, frames.size()), frames.end()};
+    }
+    std::size_t frameCount() {
+        std::lock_guard lock(mutex);
+        return frames.size();
+    }
+    std::vector<bool> stateList() {
+        std::lock_guard lock(mutex);
+        return states;
+    }
+};
+
+std::vector<std::string> messages(const test::CapturingLog& log) {
+    std::vector<std::string> result;
+    for (const auto& line : log.lines())
+        result.push_back(line.message);
+    return result;
+}
+
+bool waitForLog(const test::CapturingLog& log, const std::string& prefix, std::size_t count = 1,
+                double seconds = 10) {
+    double deadline = uptime() + seconds;
+    while (log.count(prefix) < count) {
+        if (uptime() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+std::vector<double> intervals(const std::vector<Frame>& frames) {
+    std::vector<double> result;
+    for (std::size_t i = 1; i < frames.size(); ++i)
+        result.push_back(frames[i].time - frames[i - 1].time);
+    return result;
+}
+
+// Runs a pipeline description to its end, for making test pictures.
+void runPipeline(const std::string& description) {
+    gst_init(nullptr, nullptr);
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
+    ASSERT_TRUE(pipeline && !error) << (error ? error->message : "");
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* message =
+        gst_bus_timed_pop_filtered(bus, 20 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    ASSERT_TRUE(message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS);
+    gst_message_unref(message);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+}
+
+CameraService::Options sources(std::vector<CameraSource> list) {
+    CameraService::Options options;
+    options.sources = std::move(list);
+    return options;
+}
+
+CameraSource source(const std::string& id, const std::string& fragment, bool builtIn = false) {
+    return {CameraInfo{id, "Camera " + id, builtIn}, fragment};
+}
+
+struct CameraServiceTest : ::testing::Test {
+    ThreadMainQueue main;
+    test::CapturingLog log;
+    Recorder recorder;
+};
+
+} // namespace
+
+// ---- Frames
+
+TEST_F(CameraServiceTest, LiveSourceGivesHalfSizeNv12FramesAtFifteenPerSecond) {
+    CameraService camera(main, log, sources({source("live", liveSource)}));
+    recorder.attach(camera);
+    camera.start(std::nullopt);
+    ASSERT_TRUE(recorder.waitForStates(1));
+    EXPECT_EQ(recorder.stateList(), std::vector<bool>{true});
+    EXPECT_EQ(camera.activeCameraID(), "live");
+    ASSERT_TRUE(recorder.waitForFrames(31));
+    camera.stop();
+    ASSERT_TRUE(recorder.waitForStates(2));
+
+    auto frames = recorder.framesSince(1);
+    for (const auto& frame : frames) {
+        EXPECT_EQ(frame.width, 640);
+        EXPECT_EQ(frame.height, 360);
+        EXPECT_TRUE(frame.planesReadable);
+        // Times are CLOCK_MONOTONIC seconds of the capture: a little before delivery.
+        EXPECT_LE(frame.time, frame.delivered);
+        EXPECT_GT(frame.time, frame.delivered - 1.0);
+    }
+    // Every other frame of the 30 per second source, evenly spaced.
+    EXPECT_NEAR(median(intervals(frames)), 1.0 / 15, 0.002);
+    for (double interval : intervals(frames))
+        EXPECT_GT(interval, 0);
+    EXPECT_EQ(messages(log), (std::vector<std::string>{"Camera started: Camera live", "Camera stopped"}));
+}
+
+// Photographs arrive as JPEG files played at 15 per second, paced like a camera even though files
+// could be read much faster. Pictures of 4:3 are cropped to the middle 16:9 band, not bordered.
+TEST_F(CameraServiceTest, JpegPicturesPlayAsAStreamAndFourByThreeIsCroppedToTheMiddle) {
+    test::TemporaryFolder folder;
+    // White 640x360 with 60-pixel black bands above and below: 640x480.
+    runPipeline("videotestsrc num-buffers=3 pattern=white ! video/x-raw,width=640,height=360"
+                " ! videobox top=-60 bottom=-60 fill=black ! video/x-raw,width=640,height=480 ! jpegenc"
+                " ! multifilesink location=" +
+                (folder / "frame%03d.jpg").string());
+    ASSERT_TRUE(fs::exists(folder / "frame002.jpg"));
+    std::string photos = "multifilesrc location=" + (folder / "frame%03d.jpg").string() +
+                         " loop=true caps=image/jpeg,framerate=15/1 ! jpegdec";
+
+    CameraService camera(main, log, sources({source("photos", photos)}));
+    recorder.attach(camera);
+    camera.start(std::nullopt);
+    ASSERT_TRUE(recorder.waitForStates(1));
+    ASSERT_TRUE(recorder.waitForFrames(20));
+    camera.stop();
+    ASSERT_TRUE(recorder.waitForStates(2));
+
+    auto frames = recorder.framesSince(0);
+    for (const auto& frame : frames) {
+        EXPECT_EQ(frame.width, 640);
+        EXPECT_EQ(frame.height, 360);
+        // Borders would make the corners black; a crop off the middle would keep a black band.
+        EXPECT_GT(frame.cornerLuma, 200);
+        EXPECT_GT(frame.centerLuma, 200);
+        // Played in real time: a frame's time is never far ahead of its delivery.
+        EXPECT_LT(frame.time - frame.delivered, 0.5);
+    }
+    EXPECT_NEAR(median(intervals(frames)), 1.0 / 15, 0.002);
+}
+
+// Frames that arrive while the handler is busy are dropped, never queued: every frame handled is
+// one that arrived during the previous one's handling, so its age stays under one handling time.
+TEST_F(CameraServiceTest, SlowConsumerGetsFreshFramesNotABacklog) {
+    recorder.handlingTime = 0.25;
+    CameraService camera(main, log, sources({source("live", liveSource)}));
+    recorder.attach(camera);
+    camera.start(std::nullopt);
+    ASSERT_TRUE(recorder.waitForFrames(12));
+    camera.stop();
+    ASSERT_TRUE(recorder.waitForStates(2));
+
+    auto frames = recorder.framesSince(2);
+    std::vector<double> ages;
+    for (const auto& frame : frames)
+        ages.push_back(frame.delivered - frame.time);
+    double mean = std::accumulate(ages.begin(), ages.end(), 0.0) / double(ages.size());
+    std::printf("frame age with a 250 ms consumer: mean %.1f ms, max %.1f ms over %zu frames\n", mean * 1000,
+                *std::max_element(ages.begin(), ages.end()) * 1000, ages.size());
+    // A queue would age by 250 - 67 ms with every frame; here no frame waits longer than one handling.
+    for (double age : ages)
+        EXPECT_LT(age, 0.6);
+    // Frames in between were skipped.
+    EXPECT_GT(median(intervals(frames)), 0.2);
+}
+
+// ---- Session
+
+TEST_F(CameraServiceTest, StartingTheRunningCameraAgainDoesNothing) {
+    CameraService camera(main, log, sources({source("live", liveSource)}));
+    recorder.attach(camera);
+    camera.start("live");
+    camera.start("live");
+    camera.stop();
+    ASSERT_TRUE(recorder.waitForStates(2));
+    EXPECT_EQ(recorder.stateList(), (std::vector<bool>{true, false}));
+    EXPECT_EQ(messages(log), (std::vector<std::string>{"Camera started: Camera live", "Camera stopped"}));
+}
+
+TEST_F(CameraServiceTest, AnotherCameraReplacesTheSession) {
+    CameraService camera(
+        main, log,
+        sources({source("black", liveSourceWith("black")), source("white", liveSourceWith("white"))}));
+    recorder.attach(camera);
+    camera.start("black");
+    ASSERT_TRUE(recorder.waitForStates(1));
+    ASSERT_TRUE(recorder.waitForFrames(3));
+    EXPECT_LT(recorder.framesSince(2).front().centerLuma, 40);
+
+    camera.start("white");
+    ASSERT_TRUE(recorder.waitForStates(2));
+    EXPECT_EQ(recorder.stateList(), (std::vector<bool>{true, true}));
+    EXPECT_EQ(camera.activeCameraID(), "white");
+    std::size_t switched = recorder.frameCount();
+    // One frame of the old session may still have been waiting.
+    ASSERT_TRUE(recorder.waitForFrames(switched + 3));
+    EXPECT_GT(recorder.framesSince(switched + 1).back().centerLuma, 200);
+    EXPECT_EQ(messages(log), (std::vector<std::string>{"Camera started: Camera black", "Camera stopped",
+                                                       "Camera started: Camera white"}));
+}
+
+TEST_F(CameraServiceTest, StopWithoutSessionReportsNotRunningSilently) {
+    CameraService camera(main, log, sources({source("live", liveSource)}));
+    recorder.attach(camera);
+    camera.stop();
+    ASSERT_TRUE(recorder.waitForStates(1));
+    EXPECT_EQ(recorder.stateList(), std::vector<bool>{false});
+    EXPECT_TRUE(messages(log).empty());
+}
+
+TEST_F(CameraServiceTest, PreferredThenBuiltInThenFirstCamera) {
+    CameraService camera(main, log,
+                         sources({source("desk", liveSource), source("laptop", liveSource, true),
+                                  source("document", liveSource)}));
+    EXPECT_EQ(camera.availableCameras().size(), 3u);
+    EXPECT_EQ(camera.resolveCamera("document")->id, "document");
+    EXPECT_EQ(camera.resolveCamera("unplugged")->id, "laptop");
+    EXPECT_EQ(camera.resolveCamera(std::nullopt)->id, "laptop");
+
+    CameraService external(main, log, sources({source("desk", liveSource), source("document", liveSource)}));
+    EXPECT_EQ(external.resolveCamera("unplugged")->id, "desk");
+}
+
+TEST_F(CameraServiceTest, NoCameraAtAll) {
+    test::TemporaryFolder folder;
+    CameraService::Options options;
+    options.sources = {};
+    options.useDeviceMonitor = false;
+    options.roots = {folder / "sys", folder / "udev", folder / "dev"};
+    CameraService camera(main, log, options);
+    recorder.attach(camera);
+    EXPECT_TRUE(camera.availableCameras().empty());
+    EXPECT_EQ(camera.resolveCamera("any"), std::nullopt);
+    camera.start(std::nullopt);
+    ASSERT_TRUE(recorder.waitForStates(1));
+    EXPECT_EQ(recorder.stateList(), std::vector<bool>{false});
+    EXPECT_EQ(messages(log), std::vector<std::string>{"No camera available"});
+}
+
+TEST_F(CameraServiceTest, SourceThatCannotBeBuiltFailsSetup) {
+    CameraService camera(main, log, sources({source("broken", "nosuchelement ! capsfilter")}));
+    recorder.attach(camera);
+    camera.start(std::nullopt);
+    ASSERT_TRUE(recorder.waitForStates(1));
+    EXPECT_EQ(recorder.stateList(), std::vector<bool>{false});
+    ASSERT_EQ(messages(log).size(), 1u);
+    EXPECT_TRUE(messages(log)[0].starts_with("Camera setup failed: ")) << messages(log)[0];
+    EXPECT_EQ(camera.activeCameraID(), std::nullopt);
+}
+
+// ---- Recovery
+
+TEST_F(CameraServiceTest, RuntimeErrorRestartsOnceAfterOneSecond) {
+    // The 30 per second source fails after one second; a restart runs it for another second.
+    CameraService camera(main, log,
+                         sources({source("flaky", std::string(liveSource) + " ! identity error-after=30")}));
+    recorder.attach(camera);
+    camera.start(std::nullopt);
+    ASSERT_TRUE(waitForLog(log, "Capture runtime error: "));
+    std::size_t before = recorder.frameCount();
+    double lastBefore = recorder.framesSince(before - 1).front().delivered;
+    ASSERT_TRUE(waitForLog(log, "Camera restarted"));
+    ASSERT_TRUE(recorder.waitForFrames(before + 1));
+    double firstAfter = recorder.framesSince(before).front().delivered;
+    camera.stop();
+    ASSERT_TRUE(recorder.waitForStates(2));
+
+    std::printf("frames resumed %.3f s after the last one before the error\n", firstAfter - lastBefore);
+    EXPECT_GE(firstAfter - lastBefore, CameraService::restartDelay);
+    EXPECT_EQ(log.count("Capture runtime error: "), 1u);
+    EXPECT_EQ(log.count("Camera restarted"), 1u);
+    // The restart is not reported; the stop is.
+    EXPECT_EQ(recorder.stateList(), (std::vector<bool>{true, false}));
+}
+
+// An unplugged camera: its source ends and cannot be opened again. The one restart fails and says
+// so; the next start opens the camera afresh once it is back.
+TEST_F(CameraServiceTest, UnpluggedCameraReportsNotRunningAndOpensOnTheNextStart) {
+    test::TemporaryFolder folder;
+    auto makePictures = [&] {
+        runPipeline("videotestsrc num-buffers=2 ! video/x-raw,width=1280,height=720 ! jpegenc ! "
+                    "multifilesink location=" +
+                    (folder / "frame%03d.jpg").string());
+    };
+    makePictures();
+    std::string photos = "multifilesrc location=" + (folder / "frame%03d.jpg").string() +
+                         " loop=true caps=image/jpeg,framerate=15/1 ! jpegdec";
+    CameraService camera(main, log, sources({source("usb", photos)}));
+    recorder.attach(camera);
+    camera.start("usb");
+    ASSERT_TRUE(recorder.waitForStates(1));
+    ASSERT_TRUE(recorder.waitForFrames(3));
+
+    fs::remove(folder / "frame000.jpg");
+    fs::remove(folder / "frame001.jpg");
+    ASSERT_TRUE(recorder.waitForStates(2));
+    EXPECT_EQ(recorder.stateList(), (std::vector<bool>{true, false}));
+    EXPECT_EQ(log.count("Capture runtime error: "), 1u);
+    EXPECT_EQ(log.count("Camera restart failed: "), 1u);
+
+    makePictures();
+    std::size_t before = recorder.frameCount();
+    camera.start("usb");
+    ASSERT_TRUE(recorder.waitForStates(3));
+    EXPECT_EQ(recorder.stateList(), (std::vector<bool>{true, false, true}));
+    EXPECT_TRUE(recorder.waitForFrames(before + 3));
+    EXPECT_EQ(log.count("Camera started: "), 2u);
+}
+
+// A hung camera sends no error, only no frames: the watchdog treats the silence as a runtime error.
+TEST_F(CameraServiceTest, StalledSourceCountsAsRuntimeError) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    // Ten small raw frames, then silence with the stream left open.
+    std::thread writer([fd = pair[1]] {
+        std::vector<char> frame(320 * 180 * 3 / 2, 100);
+        for (int i = 0; i < 10; ++i)
+            if (send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) < 0) return;
+    });
+    CameraService::Options options =
+        sources({source("hung", "fdsrc fd=" + std::to_string(pair[0]) +
+                                    " ! rawvideoparse format=i420 width=320 height=180 framerate=15/1")});
+    options.stallTimeout = 1.0;
+    options.startTimeout = 1.0;
+    CameraService camera(main, log, options);
+    recorder.attach(camera);
+    camera.start(std::nullopt);
+    ASSERT_TRUE(recorder.waitForStates(2, 20));
+    writer.join();
+
+    EXPECT_EQ(recorder.stateList(), (std::vector<bool>{true, false}));
+    auto lines = messages(log);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "Camera started: Camera hung");
+    EXPECT_TRUE(lines[1].starts_with("Capture runtime error: no frame for ")) << lines[1];
+    EXPECT_EQ(lines[2], "Camera restart failed: no frame within 1 s");
+    close(pair[0]);
+    close(pair[1]);
+}
+
+// ---- Format choice
+
+namespace {
+
+CaptureFormat raw(int width, int height, std::vector<double> rates, std::string format = "YUY2") {
+    return {false, std::move(format), width, height, std::move(rates)};
+}
+CaptureFormat jpeg(int width, int height, std::vector<double> rates) {
+    return {true, "", width, height, std::move(rates)};
+}
+
+} // namespace
+
+TEST(CaptureFormatTest, SevenTwentyAtFifteenOrThirtyRawBeforeJpeg) {
+    // The usual USB 2 webcam: raw 720p only at 10, JPEG at 30 and 15.
+    auto usual = chooseCaptureFormat(
+        {raw(640, 480, {30, 15}), raw(1280, 720, {10, 5}), jpeg(1280, 720, {30, 15}), jpeg(640, 480, {30})});
+    ASSERT_TRUE(usual);
+    EXPECT_TRUE(usual->format.jpeg);
+    EXPECT_EQ(usual->format.width, 1280);
+    EXPECT_EQ(usual->rate, 15);
+
+    auto rawFifteen = chooseCaptureFormat({jpeg(1280, 720, {30, 15}), raw(1280, 720, {30, 15})});
+    ASSERT_TRUE(rawFifteen);
+    EXPECT_FALSE(rawFifteen->format.jpeg);
+    EXPECT_EQ(rawFifteen->rate, 15);
+
+    auto thirty = chooseCaptureFormat({jpeg(1280, 720, {60, 30}), raw(1280, 720, {10})});
+    ASSERT_TRUE(thirty);
+    EXPECT_TRUE(thirty->format.jpeg);
+    EXPECT_EQ(thirty->rate, 30);
+
+    CaptureFormat ranged = raw(1280, 720, {});
+    ranged.minimumRate = 1;
+    ranged.maximumRate = 60;
+    EXPECT_EQ(chooseCaptureFormat({ranged})->rate, 15);
+}
+
+TEST(CaptureFormatTest, CameraThatCannotDoFifteenOrThirtyRunsAtItsOwnRate) {
+    auto own = chooseCaptureFormat({raw(1280, 720, {25, 10}), jpeg(1280, 720, {25})});
+    ASSERT_TRUE(own);
+    EXPECT_FALSE(own->format.jpeg);
+    EXPECT_EQ(own->rate, std::nullopt);
+}
+
+TEST(CaptureFormatTest, WithoutSevenTwentyTheLargestSmallerSizeElseTheSmallestLarger) {
+    auto fourByThree = chooseCaptureFormat({raw(320, 240, {30}), raw(640, 480, {30}), raw(1600, 1200, {15})});
+    ASSERT_TRUE(fourByThree);
+    EXPECT_EQ(fourByThree->format.width, 640);
+    EXPECT_EQ(fourByThree->rate, 30);
+
+    auto large = chooseCaptureFormat({jpeg(3840, 2160, {30}), jpeg(1920, 1080, {30})});
+    ASSERT_TRUE(large);
+    EXPECT_EQ(large->format.width, 1920);
+}
+
+TEST(CaptureFormatTest, GreyFormatsAreNeverChosen) {
+    EXPECT_EQ(chooseCaptureFormat({raw(1280, 720, {15}, "GRAY8"), raw(640, 360, {15}, "GRAY16_LE")}),
+              std::nullopt);
+    auto colour = chooseCaptureFormat({raw(1280, 720, {15}, "GRAY8"), raw(640, 480, {15}, "NV12")});
+    ASSERT_TRUE(colour);
+    EXPECT_EQ(colour->format.pixelFormat, "NV12");
+}

@@ -12,11 +12,8 @@
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
-#include <map>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -69,20 +66,29 @@ struct PhotoFace {
     cv::Rect box;
 };
 
-// The faces dlib's example annotations mark (training.xml, testing.xml).
+// The value of the attribute `name='...'` in one line of XML; empty when absent.
+inline std::string attribute(const std::string& line, const std::string& name) {
+    const std::string key = " " + name + "='";
+    const auto start = line.find(key);
+    if (start == std::string::npos) return {};
+    const auto begin = start + key.size();
+    return line.substr(begin, line.find('\'', begin) - begin);
+}
+
+// The faces dlib's example annotations mark (training.xml, testing.xml: one <image file=...> line,
+// then one <box top=... left=... width=... height=...> line per face).
 inline std::vector<PhotoFace> annotatedFaces() {
     std::vector<PhotoFace> faces;
-    const std::regex image(R"(<image file='([^']+)')");
-    const std::regex box(R"(<box top='(\d+)' left='(\d+)' width='(\d+)' height='(\d+)')");
     for (const char* list : {"training.xml", "testing.xml"}) {
         std::ifstream in(photoFolder() / "dlib" / list);
         std::string line, file;
-        std::smatch match;
         while (std::getline(in, line)) {
-            if (std::regex_search(line, match, image)) file = "dlib/" + match[1].str();
-            if (std::regex_search(line, match, box))
-                faces.push_back({file, cv::Rect(std::stoi(match[2]), std::stoi(match[1]), std::stoi(match[3]),
-                                                std::stoi(match[4]))});
+            if (line.find("<image ") != std::string::npos) file = "dlib/" + attribute(line, "file");
+            if (line.find("<box ") != std::string::npos)
+                faces.push_back(
+                    {file,
+                     cv::Rect(std::stoi(attribute(line, "left")), std::stoi(attribute(line, "top")),
+                              std::stoi(attribute(line, "width")), std::stoi(attribute(line, "height")))});
         }
     }
     return faces;

@@ -7,6 +7,7 @@
 #include <X11/Xlib.h>
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace orvane {
 
@@ -109,48 +110,71 @@ void WindowTracker::reportDisplay(const Rect& frame) {
     if (display && onFocusedDisplayChange) onFocusedDisplayChange(display->uuid);
 }
 
+std::optional<WindowTracker::VisibleWindow>
+WindowTracker::visible(const x11::WindowFacts& f, std::optional<std::uint32_t> desktop) const {
+    bool ordinaryType =
+        !f.type || *f.type == atoms_->netWmWindowTypeNormal || *f.type == atoms_->netWmWindowTypeDialog;
+    bool onCurrentDesktop =
+        f.sticky || !desktop || !f.desktop || *f.desktop == *desktop || *f.desktop == 0xFFFFFFFFu;
+    if (!f.viewable || !ordinaryType || f.hidden || !onCurrentDesktop) return std::nullopt;
+    if (!f.pid || *f.pid == ownPID_) return std::nullopt;
+    if (f.opacity && *f.opacity <= 0.01) return std::nullopt;
+    if (!f.frame || f.frame->width < minimumWidth || f.frame->height < minimumHeight) return std::nullopt;
+    return VisibleWindow{static_cast<std::uint32_t>(f.window), *f.pid, *f.frame};
+}
+
 std::vector<WindowTracker::VisibleWindow> WindowTracker::visibleWindows() {
     Display* display = thread_.display();
     if (!display || !atoms_) return {};
     auto stacking = x11::stackingOrder(display, *atoms_);
-    auto desktop = x11::currentDesktop(display, *atoms_);
-    auto facts = x11::describeWindows(display, *atoms_, stacking);
-
-    std::vector<VisibleWindow> visible;
     // The stacking list runs from the bottom up; the answer goes front to back.
-    for (auto f = facts.rbegin(); f != facts.rend(); ++f) {
-        bool ordinaryType = !f->type || *f->type == atoms_->netWmWindowTypeNormal ||
-                            *f->type == atoms_->netWmWindowTypeDialog;
-        bool onCurrentDesktop =
-            f->sticky || !desktop || !f->desktop || *f->desktop == *desktop || *f->desktop == 0xFFFFFFFFu;
-        if (!f->viewable || !ordinaryType || f->hidden || !onCurrentDesktop) continue;
-        if (!f->pid || *f->pid == ownPID_) continue;
-        if (f->opacity && *f->opacity <= 0.01) continue;
-        if (!f->frame || f->frame->width < minimumWidth || f->frame->height < minimumHeight) continue;
-        visible.push_back({static_cast<std::uint32_t>(f->window), *f->pid, *f->frame});
-    }
-    return visible;
+    std::reverse(stacking.begin(), stacking.end());
+    auto desktop = x11::currentDesktop(display, *atoms_);
+    std::vector<VisibleWindow> result;
+    for (const auto& f : x11::describeWindows(display, *atoms_, stacking))
+        if (auto v = visible(f, desktop)) result.push_back(*v);
+    return result;
 }
 
+// The same answer as going through visibleWindows(), but asking the server only about the windows needed: the
+// recent ones first, then the others front to back in small batches until one lies on the display.
 std::optional<WindowTracker::Window> WindowTracker::bestWindow(const DisplayInfo& display) {
-    auto visible = visibleWindows();
-    std::unordered_map<std::uint32_t, const VisibleWindow*> byID;
-    for (const auto& v : visible)
-        byID.emplace(v.windowID, &v);
+    Display* x = thread_.display();
+    if (!x || !atoms_) return std::nullopt;
+    auto stacking = x11::stackingOrder(x, *atoms_);
+    std::reverse(stacking.begin(), stacking.end());
+    auto desktop = x11::currentDesktop(x, *atoms_);
     auto onDisplay = [&](const Rect& frame) {
         auto found = displayFor(frame, displays_);
         return found && found->uuid == display.uuid;
     };
 
-    // Minimised windows are not in the visible list, so a recent one that was minimised is passed over.
-    for (const auto& r : recent_) {
-        auto found = byID.find(r.windowID);
-        if (found == byID.end() || !onDisplay(found->second->frame)) continue;
-        return Window{r.pid, r.windowID, found->second->frame};
-    }
-    for (const auto& v : visible)
-        if (onDisplay(v.frame)) return Window{v.pid, v.windowID, v.frame};
-    return std::nullopt;
+    // The first window of the list that is visible on the display. The server is asked about a few windows at
+    // first, then about more each time; windows already asked about are not asked again.
+    std::unordered_map<::Window, std::optional<VisibleWindow>> known;
+    auto firstOnDisplay = [&](const std::vector<::Window>& windows) -> std::optional<Window> {
+        std::size_t batch = 8;
+        for (std::size_t start = 0; start < windows.size(); start += batch, batch *= 2) {
+            auto end = windows.begin() + std::min(start + batch, windows.size());
+            std::vector<::Window> unknown;
+            for (auto w = windows.begin() + start; w != end; ++w)
+                if (!known.contains(*w)) unknown.push_back(*w);
+            for (const auto& f : x11::describeWindows(x, *atoms_, unknown))
+                known[f.window] = visible(f, desktop);
+            for (auto w = windows.begin() + start; w != end; ++w)
+                if (const auto& v = known[*w]; v && onDisplay(v->frame))
+                    return Window{v->pid, v->windowID, v->frame};
+        }
+        return std::nullopt;
+    };
+
+    std::unordered_set<::Window> listed(stacking.begin(), stacking.end());
+    std::vector<::Window> recentListed;
+    for (const auto& r : recent_)
+        if (listed.contains(r.windowID)) recentListed.push_back(r.windowID);
+    // Minimised windows are not visible, so a recent one that was minimised is passed over.
+    if (auto window = firstOnDisplay(recentListed)) return window;
+    return firstOnDisplay(stacking);
 }
 
 } // namespace orvane

@@ -17,7 +17,8 @@ namespace orvane {
 class X11Thread;
 namespace x11 {
 struct Atoms;
-}
+struct WindowFacts;
+} // namespace x11
 
 // Follows keyboard focus across other programs' windows (the window manager's _NET_ACTIVE_WINDOW) and keeps
 // the windows that held it, most recent first, so that a switch lands on the window the user last worked in
@@ -76,6 +77,9 @@ class WindowTracker {
     void focusChanged();
     void record(std::uint32_t windowID, std::int32_t pid);
     void reportDisplay(const Rect& frame);
+    // The window as a switch target, if it is one.
+    std::optional<VisibleWindow> visible(const x11::WindowFacts& facts,
+                                         std::optional<std::uint32_t> desktop) const;
 
     X11Thread& thread_;
     Logger log_;

@@ -8,7 +8,6 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/dnn.hpp>
 #include <opencv2/imgproc.hpp>
-#include <unistd.h>
 
 namespace orvane {
 
@@ -223,11 +222,9 @@ struct BlazeFaceDetector::Model {
     }
 };
 
-namespace {
-
 // Overlapping candidates become one face: the score-weighted mean of their boxes and keypoints,
 // with the best score among them.
-template <typename Candidate> std::vector<Candidate> merge(std::vector<Candidate> candidates) {
+std::vector<BlazeFaceDetector::Candidate> BlazeFaceDetector::merge(std::vector<Candidate> candidates) {
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
     std::vector<Candidate> faces;
@@ -264,8 +261,6 @@ template <typename Candidate> std::vector<Candidate> merge(std::vector<Candidate
     return faces;
 }
 
-} // namespace
-
 // ---- The detector
 
 fs::path BlazeFaceDetector::findModel() {
@@ -288,6 +283,7 @@ fs::path BlazeFaceDetector::findModel() {
 }
 
 BlazeFaceDetector::BlazeFaceDetector(Log& log, const fs::path& modelPath) : logger_(log, "camera") {
+    // Inference on the calling thread alone: the frame queue is the only place it runs.
     cv::setNumThreads(1);
     std::error_code error;
     if (!fs::exists(modelPath, error)) {

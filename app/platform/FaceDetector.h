@@ -27,7 +27,8 @@ std::optional<HeadAngles> headAngles(const std::array<Point, 6>& keypoints, int 
 // Faces and head angles from MediaPipe's BlazeFace short-range model on OpenCV's dnn module, on one
 // thread. Without a face from the last frame it searches two square tiles covering the frame; with
 // one it looks only in a crop three times that face's size around it, and searches again when the
-// crop has none. Not thread-safe: one caller at a time (the frame queue).
+// crop has none. It follows the likeliest face a search found, then the face nearest the last one.
+// Not thread-safe: one caller at a time (the frame queue).
 class BlazeFaceDetector : public FaceDetector {
   public:
     static constexpr std::string_view modelFileName = "face_detection_front_128x128_barracuda.onnx";
@@ -59,6 +60,7 @@ class BlazeFaceDetector : public FaceDetector {
     std::vector<Candidate> search(const FrameView& frame);
     std::vector<Candidate> track(const FrameView& frame);
     const Candidate* followed(const std::vector<Candidate>& faces) const;
+    static std::vector<Candidate> merge(std::vector<Candidate> candidates);
 
     Logger logger_;
     std::unique_ptr<Model> model_;

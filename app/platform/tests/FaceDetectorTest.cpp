@@ -40,8 +40,8 @@ cv::Mat scene(const PhotoFace& face, double share, cv::Point2d center, double de
 }
 
 // The detected face where one was placed: its centre within half the placed box of the placed
-// centre, and its width within 0.6 to 1.5 times the placed width (the model's boxes measured 0.77
-// to 1.2 times the annotated ones).
+// centre (measured: up to 0.28 face widths off), and its width within 0.6 to 1.5 times the placed
+// width (the model's boxes measured 0.77 to 1.3 times the annotated ones).
 std::optional<DetectedFace> faceAt(const std::optional<std::vector<DetectedFace>>& faces, cv::Point2d center,
                                    double share) {
     if (!faces) return std::nullopt;
@@ -74,7 +74,7 @@ struct Spread {
 class FaceDetectorTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        ASSERT_TRUE(std::filesystem::exists(BlazeFaceDetector::findModel()))
+        ASSERT_TRUE(fs::exists(BlazeFaceDetector::findModel()))
             << "no face model: run scripts/fetch-model " << ORVANE_BINARY_DIR;
         ASSERT_FALSE(photo("skimage/astronaut.png").empty())
             << "no test photos: run scripts/fetch-test-photos";

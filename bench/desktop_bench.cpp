@@ -1,7 +1,9 @@
 // The desktop paths of a switch, on a virtual desktop of its own (Xvfb, two monitors, openbox): the time from
 // a focus request to the focus change the window manager confirms, and choosing the window with many open.
 
+#include "engine/SystemServices.h"
 #include "platform/Displays.h"
+#include "platform/InputMonitor.h"
 #include "platform/X11Thread.h"
 #include "platform/X11WindowFocus.h"
 #include "platform/tests/TestDesktop.h"
@@ -39,6 +41,13 @@ WindowSpec at(double x, double y, double width = 400, double height = 300) {
     spec.frame = {x, y, width, height};
     return spec;
 }
+
+// Click reports go nowhere: none are measured.
+class DiscardingQueue : public MainQueue {
+  public:
+    void post(Task) override {}
+    void postAfter(double, Task) override {}
+};
 
 class NullLog : public Log {
   public:
@@ -155,7 +164,24 @@ BENCHMARK(BestWindowWithFiftyWindows)
     ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMicrosecond);
 
-// The input activity read of every analysed frame belongs here too (added with the input monitor).
+// One InputActivity read, as the tracking pipeline makes for every analysed frame: the engine's rules over
+// the XInput 2 source, whose state the X11 thread keeps in atomics.
+static void InputActivityRead(benchmark::State& state) {
+    X11Thread thread("orvane.bench", desktop().display());
+    DiscardingQueue main;
+    SystemClock clock;
+    X11InputSource input(thread, main, clock);
+    if (!input.isMonitoring()) {
+        state.SkipWithError("no XInput 2.2");
+        return;
+    }
+    const double warp = clock.uptime() - 1;
+    for (auto _ : state) {
+        auto activity = InputMonitor::activity(input, warp, clock.uptime());
+        benchmark::DoNotOptimize(activity);
+    }
+}
+BENCHMARK(InputActivityRead)->Repetitions(5)->ReportAggregatesOnly(true);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

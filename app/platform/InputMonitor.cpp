@@ -100,18 +100,25 @@ bool X11InputSource::start() {
     wmState_ = XInternAtom(display, "WM_STATE", False);
     X11ErrorTrap trap(display);
     XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+    readModifierKeys();
     refreshPointer(false, 0);
     return !trap.failed();
 }
 
 bool X11InputSource::handle(XEvent& event) {
+    // Every client is told of keyboard mapping changes; others may want to hear of it too.
+    if (event.type == MappingNotify) {
+        if (event.xmapping.request != MappingPointer) readModifierKeys();
+        return false;
+    }
     XGenericEventCookie& cookie = event.xcookie;
     if (cookie.type != GenericEvent || cookie.extension != xinputOpcode_ || !cookie.data) return false;
     const auto& raw = *static_cast<const XIRawEvent*>(cookie.data);
     const double now = clock_.uptime();
     switch (cookie.evtype) {
     case XI_RawKeyPress:
-        record(InputEvent::keyDown, now);
+        if (raw.detail < 0 || raw.detail >= 256 || !modifierKeys_[std::size_t(raw.detail)])
+            record(InputEvent::keyDown, now);
         refreshPointer(false, now);
         return true;
     case XI_RawKeyRelease:
@@ -184,6 +191,15 @@ bool X11InputSource::isOwnWindow(unsigned long window) {
     if (windowPid(display, window, netWmPid_) == self) return true;
     const auto client = clientWindow(display, window, wmState_);
     return client && *client != window && windowPid(display, *client, netWmPid_) == self;
+}
+
+void X11InputSource::readModifierKeys() {
+    modifierKeys_.reset();
+    XModifierKeymap* map = XGetModifierMapping(thread_.display());
+    if (!map) return;
+    for (int i = 0; i < 8 * map->max_keypermod; ++i)
+        modifierKeys_.set(map->modifiermap[i]);
+    XFreeModifiermap(map);
 }
 
 double X11InputSource::secondsSinceLast(InputEvent event) {

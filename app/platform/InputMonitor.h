@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <memory>
 
@@ -22,6 +23,8 @@ class X11Thread;
 // - the uptime of the last event of each kind, stamped when the event is read;
 // - the pointer's button and modifier mask, refreshed with XQueryPointer on the X11 thread after each
 //   raw key or button press or release (the only events that change it), so it already holds the event.
+// Key presses of modifier keys (the keyboard's modifier map: Shift, Control, Alt, Super, Caps Lock,
+// Num Lock, ...) change the flags but are not key-downs, as typing is what the key-down time measures.
 // Raw motion that moves x or y (valuators 0 and 1) is pointer movement, a drag while the left or right
 // button is held; motion of other valuators only is smooth scrolling, as are buttons 4 to 7.
 class X11InputSource : public InputSource {
@@ -45,6 +48,7 @@ class X11InputSource : public InputSource {
     void record(InputEvent event, double uptime);
     void refreshPointer(bool reportClick, double uptime);
     bool isOwnWindow(unsigned long window);
+    void readModifierKeys();
 
     X11Thread& thread_;
     MainQueue& main_;
@@ -54,6 +58,7 @@ class X11InputSource : public InputSource {
     // Set by start(), used on the X11 thread only.
     int xinputOpcode_ = -1;
     unsigned long netWmPid_ = 0, wmState_ = 0;
+    std::bitset<256> modifierKeys_; // by keycode
     bool monitoring_ = false;
     std::uint64_t handler_ = 0;
     // The queued click reports hold this weakly and are dropped once the source is gone.

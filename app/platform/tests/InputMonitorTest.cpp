@@ -34,7 +34,7 @@ struct InputMonitorTest : ::testing::Test {
     }
     // Events arrive in order: once a key press made after the uptime is seen, so is all input before it.
     void settle(double since) {
-        xdotool("key shift");
+        xdotool("key x");
         ASSERT_TRUE(waitSeen(InputEvent::keyDown, since));
     }
     InputActivity activity() { return InputMonitor::activity(*input, 0, clock.uptime()); }
@@ -102,6 +102,7 @@ TEST_F(InputMonitorTest, HeldButtonsAndModifiersShowUntilReleased) {
     xdotool("mouseup 3");
     ASSERT_TRUE(waitUntil([&] { return !input->buttonDown(1); }));
 
+    const double modifiersStart = clock.uptime();
     const std::pair<const char*, std::uint32_t> modifiers[] = {{"shift", modifier::shift},
                                                                {"ctrl", modifier::control},
                                                                {"alt", modifier::alt},
@@ -118,9 +119,11 @@ TEST_F(InputMonitorTest, HeldButtonsAndModifiersShowUntilReleased) {
     EXPECT_TRUE(waitModifiers(modifier::control | modifier::shift));
     xdotool("keyup shift keyup ctrl");
     EXPECT_TRUE(waitModifiers(0));
+    EXPECT_FALSE(seenSince(InputEvent::keyDown, modifiersStart)) << "modifiers alone are not typing";
 }
 
 TEST_F(InputMonitorTest, CapsLockAndNumLockAreNotHeldModifiers) {
+    const double start = clock.uptime();
     xdotool("key Caps_Lock");
     ASSERT_TRUE(waitModifiers(modifier::capsLock));
     EXPECT_FALSE(activity().modifierDown);
@@ -130,6 +133,7 @@ TEST_F(InputMonitorTest, CapsLockAndNumLockAreNotHeldModifiers) {
     // The locks are part of the desktop the other tests share: turn them off again.
     xdotool("key Caps_Lock key Num_Lock");
     EXPECT_TRUE(waitModifiers(0));
+    EXPECT_FALSE(seenSince(InputEvent::keyDown, start)) << "nor are the locks";
 }
 
 TEST_F(InputMonitorTest, LeftAndRightClicksInOtherProgramsAreReportedWhereTheyHappened) {

@@ -18,8 +18,10 @@ namespace {
 // window is simply a missing reply here.
 template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
 
-template <typename T> Reply<T> take(T* reply, xcb_generic_error_t* error) {
+// The error by reference: it is read only after the reply call beside it has set it.
+template <typename T> Reply<T> take(T* reply, xcb_generic_error_t*& error) {
     std::free(error);
+    error = nullptr;
     return Reply<T>(reply, &std::free);
 }
 

@@ -48,15 +48,6 @@ template <typename Condition> bool processEventsUntil(Condition condition) {
     return true;
 }
 
-// Gives queued deliveries a moment, for checking that nothing happens.
-void processEventsFor(std::chrono::milliseconds duration) {
-    const auto end = std::chrono::steady_clock::now() + duration;
-    while (std::chrono::steady_clock::now() < end) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
 // A private dbus-daemon for one test, ended with it; anyone may own any name on it.
 class PrivateBus {
   public:
@@ -298,7 +289,6 @@ TEST_F(SessionMonitorTest, MissingBusesServicesAndDisplaysReadAsPermissive) {
     {
         LinuxSession session(noBus("no-system-bus"), noBus("no-session-bus"), log, "c7", "unix:/nonexistent");
         startMonitor(session);
-        processEventsFor(std::chrono::milliseconds(50));
         EXPECT_EQ(session.screenLocked(), std::nullopt);
         EXPECT_EQ(session.onConsole(), std::nullopt);
         EXPECT_EQ(session.displaysAsleep(), std::nullopt);
@@ -308,7 +298,7 @@ TEST_F(SessionMonitorTest, MissingBusesServicesAndDisplaysReadAsPermissive) {
         monitor.reset();
     }
 
-    // Buses that work, without logind or a screen saver on them; logind does not know our session.
+    // Buses that work, without logind or a screen saver on them.
     PrivateBus systemBus, sessionBus;
     {
         LinuxSession session(systemBus.connect(), sessionBus.connect(), log, "c7", "unix:/nonexistent");
@@ -321,10 +311,4 @@ TEST_F(SessionMonitorTest, MissingBusesServicesAndDisplaysReadAsPermissive) {
         EXPECT_TRUE(monitor->isActive());
         monitor.reset();
     }
-    FakeLogind logind(systemBus.connect());
-    LinuxSession session(systemBus.connect(), sessionBus.connect(), log, "c8", "unix:/nonexistent");
-    ASSERT_TRUE(processEventsUntil([&] { return log.count("No login session") == 2; }));
-    EXPECT_NE(log.lines().back().message.find("NoSuchSession"), std::string::npos)
-        << log.lines().back().message;
-    EXPECT_EQ(session.onConsole(), std::nullopt);
 }

@@ -3,12 +3,16 @@
 
 FUZZ_SECONDS ?= 30
 
+# Debian packages, then the face model and the test photographs (fetched, checked, never committed).
 deps:
 	@scripts/install-deps
+	@scripts/fetch-model
+	@scripts/fetch-test-photos
 
 build: deps
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release
+	@scripts/fetch-model build/release
 
 test: build
 	@ctest --preset release
@@ -16,6 +20,7 @@ test: build
 test-debug: deps
 	@cmake --preset debug >/dev/null
 	@cmake --build --preset debug
+	@scripts/fetch-model build/debug
 	@ctest --preset debug
 
 test-tsan: deps
@@ -33,6 +38,9 @@ fuzz: deps
 bench: build
 	@mkdir -p build/bench
 	@build/release/bench/core_bench --benchmark_out=build/bench/core.json --benchmark_out_format=json
+	@build/release/bench/engine_bench --benchmark_out=build/bench/engine.json --benchmark_out_format=json
+	@build/release/bench/vision_bench --benchmark_out=build/bench/vision.json --benchmark_out_format=json
+	@build/release/bench/vision_load --out build/bench/vision_load.json
 
 clean:
 	@rm -rf build

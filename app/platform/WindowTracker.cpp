@@ -149,12 +149,12 @@ std::optional<WindowTracker::Window> WindowTracker::bestWindow(const DisplayInfo
         return found && found->uuid == display.uuid;
     };
 
-    // The first window of the list that is visible on the display. The server is asked about a few windows at
-    // first, then about more each time; windows already asked about are not asked again.
+    // The first window of the list that is visible on the display. The server is asked about a few windows
+    // first, then about all the others at once; windows already asked about are not asked again.
     std::unordered_map<::Window, std::optional<VisibleWindow>> known;
     auto firstOnDisplay = [&](const std::vector<::Window>& windows) -> std::optional<Window> {
         std::size_t batch = 8;
-        for (std::size_t start = 0; start < windows.size(); start += batch, batch *= 2) {
+        for (std::size_t start = 0; start < windows.size(); start += batch, batch = windows.size()) {
             auto end = windows.begin() + std::min(start + batch, windows.size());
             std::vector<::Window> unknown;
             for (auto w = windows.begin() + start; w != end; ++w)

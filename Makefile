@@ -41,6 +41,7 @@ bench: build
 	@build/release/bench/engine_bench --benchmark_out=build/bench/engine.json --benchmark_out_format=json
 	@build/release/bench/vision_bench --benchmark_out=build/bench/vision.json --benchmark_out_format=json
 	@build/release/bench/vision_load --out build/bench/vision_load.json
+	@build/release/bench/desktop_bench --benchmark_out=build/bench/desktop.json --benchmark_out_format=json
 
 clean:
 	@rm -rf build

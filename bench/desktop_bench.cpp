@@ -153,7 +153,7 @@ static void BestWindowWithFiftyWindows(benchmark::State& state) {
         });
         state.SetIterationTime(seconds);
     }
-    if (found != (empty ? 0 : state.iterations())) state.SkipWithError("unexpected answer");
+    if (found != (empty ? 0 : static_cast<std::size_t>(state.iterations()))) state.SkipWithError("unexpected answer");
 }
 BENCHMARK(BestWindowWithFiftyWindows)
     ->ArgName("withoutWindow")

@@ -4,9 +4,9 @@
 
 #include "engine/Log.h"
 
+#include <algorithm>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace orvane::test {
@@ -24,33 +24,15 @@ class CapturingLog : public Log {
         std::lock_guard lock(mutex_);
         lines_.push_back({std::string(category), level, std::string(message)});
     }
-
     std::vector<Line> lines() const {
         std::lock_guard lock(mutex_);
         return lines_;
     }
-
-    // The messages alone, in order.
-    std::vector<std::string> messages() const {
-        std::lock_guard lock(mutex_);
-        std::vector<std::string> result;
-        for (const auto& line : lines_)
-            result.push_back(line.message);
-        return result;
-    }
-
     // How many messages begin with the prefix.
     std::size_t count(std::string_view prefix) const {
         std::lock_guard lock(mutex_);
-        std::size_t n = 0;
-        for (const auto& line : lines_)
-            if (std::string_view(line.message).starts_with(prefix)) ++n;
-        return n;
-    }
-
-    void clear() {
-        std::lock_guard lock(mutex_);
-        lines_.clear();
+        return std::ranges::count_if(lines_,
+                                     [&](const Line& line) { return line.message.starts_with(prefix); });
     }
 
   private:

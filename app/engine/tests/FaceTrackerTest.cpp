@@ -2,7 +2,6 @@
 
 #include "FakePlatform.h"
 
-#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace orvane;
@@ -10,105 +9,70 @@ using orvane::test::FakeFaceDetector;
 
 namespace {
 
+DetectedFace face(double x, double y, double width) {
+    return FakeFaceDetector::face(x, y, width);
+}
+
 struct FaceTrackerTest : ::testing::Test {
     FakeFaceDetector detector;
     FaceTracker tracker{detector};
-    FrameView frame{640, 360};
 
     std::optional<FaceTracker::Observation> see(std::vector<DetectedFace> faces) {
-        detector.faces = std::move(faces);
-        return tracker.process(frame);
-    }
-    // The chosen face's centre x, as the observation reports it (to a thousandth).
-    std::optional<double> chosenX(std::vector<DetectedFace> faces) {
-        auto observation = see(std::move(faces));
-        if (!observation) return std::nullopt;
-        return std::round(observation->pose.faceX * 1000) / 1000;
+        detector.show(std::move(faces));
+        return tracker.process(FrameView{640, 360});
     }
 };
 
 } // namespace
 
 TEST_F(FaceTrackerTest, BuildsThePoseFromTheBoxAndAngles) {
-    auto observation = see({FakeFaceDetector::face(0.3, 0.8, 0.2, 0.1, -0.2, 0.05, 0.75)});
+    auto observation = see({FakeFaceDetector::face(0.3, 0.8, 0.2, 0.1, -0.2, 0.05)});
     ASSERT_TRUE(observation);
-    EXPECT_EQ(observation->pose.yaw, 0.1);
-    EXPECT_EQ(observation->pose.pitch, -0.2);
-    EXPECT_EQ(observation->pose.roll, 0.05);
-    EXPECT_DOUBLE_EQ(observation->pose.faceX, 0.3);
-    EXPECT_DOUBLE_EQ(observation->pose.faceY, 0.2); // measured from the top of the image
-    EXPECT_EQ(observation->pose.faceSize, 0.2);
-    EXPECT_EQ(observation->confidence, 0.75);
-    ASSERT_TRUE(tracker.lastCenter());
-    EXPECT_DOUBLE_EQ(tracker.lastCenter()->y, 0.8); // kept in detector coordinates
-    EXPECT_EQ(detector.lastFrame.width, 640);
+    // faceY is measured from the top of the image; the detector's y grows upwards.
+    EXPECT_EQ(*observation, (FaceTracker::Observation{{0.1, -0.2, 0.05, 0.3, 1 - 0.8, 0.2}, 0.9}));
+    EXPECT_EQ(tracker.lastCenter(), (Point{0.3, 0.8}));
+    EXPECT_EQ(see({FakeFaceDetector::face(0.5, 0.5, 0.2, 0.1, 0.1, std::nullopt)})->pose.roll, 0.0);
 }
 
-TEST_F(FaceTrackerTest, FacesNarrowerThanTheMinimumAreIgnored) {
-    EXPECT_EQ(tracker.minimumFaceSize, 0.08);
-    ASSERT_TRUE(see({FakeFaceDetector::face(0.5, 0.5, 0.08)}));
-    EXPECT_TRUE(tracker.lastCenter());
-
-    EXPECT_FALSE(see({FakeFaceDetector::face(0.5, 0.5, 0.07)}));
-    EXPECT_FALSE(tracker.lastCenter());
-
-    // A small face beside a usable one is not a candidate, however near the last centre.
-    see({FakeFaceDetector::face(0.5, 0.5, 0.2)});
-    EXPECT_EQ(chosenX({FakeFaceDetector::face(0.5, 0.5, 0.07), FakeFaceDetector::face(0.9, 0.5, 0.1)}), 0.9);
+TEST_F(FaceTrackerTest, PicksTheWidestUsableFacePlusANearnessBonusToTheLastCentre) {
+    const std::tuple<const char*, bool, std::vector<DetectedFace>, std::optional<double>> cases[] = {
+        // name, a face at (0.5, 0.5) the frame before, the faces, the chosen one's x
+        {"widest", false, {face(0.2, 0.5, 0.20), face(0.8, 0.5, 0.25)}, 0.8},
+        {"a tie goes to the first", false, {face(0.2, 0.5, 0.20), face(0.8, 0.5, 0.20)}, 0.2},
+        {"the minimum width counts", false, {face(0.5, 0.5, 0.08)}, 0.5},
+        {"too narrow", false, {face(0.5, 0.5, 0.07)}, std::nullopt},
+        {"too narrow however near", true, {face(0.5, 0.5, 0.07), face(0.9, 0.5, 0.1)}, 0.9},
+        {"0.20 + 0.15 beats 0.30", true, {face(0.9, 0.5, 0.30), face(0.5, 0.5, 0.20)}, 0.5},
+        {"but not 0.40", true, {face(0.5, 0.5, 0.20), face(0.8, 0.5, 0.40)}, 0.8},
+        {"the bonus shrinks with distance", true, {face(0.6, 0.5, 0.20), face(0.9, 0.5, 0.30)}, 0.9},
+        // Straight-line distance on normalised coordinates: rescaled to the aspect, the bonus would lose.
+        {"x is not rescaled", true, {face(0.53, 0.54, 0.20), face(0.9, 0.5, 0.29)}, 0.53},
+    };
+    for (const auto& [name, seenBefore, faces, chosenX] : cases) {
+        SCOPED_TRACE(name);
+        tracker.forget();
+        if (seenBefore) see({face(0.5, 0.5, 0.2)});
+        auto observation = see(faces);
+        EXPECT_EQ(observation ? std::optional(observation->pose.faceX) : std::nullopt, chosenX);
+    }
 }
 
-TEST_F(FaceTrackerTest, WithoutAPreviousCentreTheWidestFaceWinsAndTiesGoToTheFirst) {
-    EXPECT_EQ(chosenX({FakeFaceDetector::face(0.2, 0.5, 0.20), FakeFaceDetector::face(0.8, 0.5, 0.25)}), 0.8);
-    tracker.forget();
-    EXPECT_EQ(chosenX({FakeFaceDetector::face(0.2, 0.5, 0.20), FakeFaceDetector::face(0.8, 0.5, 0.20)}), 0.2);
-}
-
-TEST_F(FaceTrackerTest, TheFaceNearTheLastCentreKeepsItsPlaceAgainstASomewhatLargerNewcomer) {
-    auto settle = [&] { ASSERT_TRUE(see({FakeFaceDetector::face(0.5, 0.5, 0.2)})); };
-    settle();
-    // 0.20 + 0.15 = 0.35 beats 0.30 + 0
-    EXPECT_EQ(chosenX({FakeFaceDetector::face(0.9, 0.5, 0.30), FakeFaceDetector::face(0.5, 0.5, 0.20)}), 0.5);
-    settle();
-    // ... but not 0.40 + 0
-    EXPECT_EQ(chosenX({FakeFaceDetector::face(0.5, 0.5, 0.20), FakeFaceDetector::face(0.9, 0.5, 0.40)}), 0.9);
-    settle();
-    // The bonus shrinks with distance: 0.20 + (0.15 - 0.10) = 0.25 loses to 0.30 + 0 ...
-    EXPECT_EQ(chosenX({FakeFaceDetector::face(0.6, 0.5, 0.20), FakeFaceDetector::face(0.9, 0.5, 0.30)}), 0.9);
-    settle();
-    // ... and the distance is straight-line on the normalised coordinates, x not rescaled to the
-    // image's aspect: 0.20 + (0.15 - 0.05) = 0.30 beats 0.29 (rescaled, the bonus would lose).
-    EXPECT_EQ(chosenX({FakeFaceDetector::face(0.53, 0.54, 0.20), FakeFaceDetector::face(0.9, 0.5, 0.29)}),
-              0.53);
-}
-
-TEST_F(FaceTrackerTest, MissingAnglesAndFailedDetections) {
-    see({FakeFaceDetector::face(0.5, 0.5, 0.2)});
-    EXPECT_FALSE(see({FakeFaceDetector::face(0.5, 0.5, 0.2, 0.1, std::nullopt)})) << "no pitch";
-    EXPECT_FALSE(tracker.lastCenter());
-
-    see({FakeFaceDetector::face(0.5, 0.5, 0.2)});
-    EXPECT_FALSE(see({FakeFaceDetector::face(0.5, 0.5, 0.2, std::nullopt, 0.1)})) << "no yaw";
-    EXPECT_FALSE(tracker.lastCenter());
-
-    auto observation = see({FakeFaceDetector::face(0.5, 0.5, 0.2, 0.1, 0.1, std::nullopt)});
-    ASSERT_TRUE(observation);
-    EXPECT_EQ(observation->pose.roll, 0.0);
-
-    // A failed detection leaves the last centre, so the next choice still favours that place.
+TEST_F(FaceTrackerTest, TheLastCentreOutlivesAFailedDetectionButNotAFrameWithoutAUsableFaceOrForget) {
+    auto nearOneWins = [&] { return see({face(0.9, 0.5, 0.30), face(0.5, 0.5, 0.20)})->pose.faceX == 0.5; };
+    see({face(0.5, 0.5, 0.2)});
     detector.faces.reset();
-    EXPECT_FALSE(tracker.process(frame));
-    ASSERT_TRUE(tracker.lastCenter());
-    EXPECT_EQ(chosenX({FakeFaceDetector::face(0.9, 0.5, 0.30), FakeFaceDetector::face(0.5, 0.5, 0.20)}), 0.5);
+    EXPECT_FALSE(tracker.process(FrameView{}));
+    EXPECT_TRUE(nearOneWins());
 
-    // No face at all clears it.
-    EXPECT_FALSE(see({}));
-    EXPECT_FALSE(tracker.lastCenter());
-}
-
-TEST_F(FaceTrackerTest, ForgetClearsTheCentreAndResetsTheDetector) {
-    see({FakeFaceDetector::face(0.5, 0.5, 0.2)});
+    for (auto unusable : {std::vector{FakeFaceDetector::face(0.5, 0.5, 0.2, 0.1, std::nullopt)},
+                          std::vector{FakeFaceDetector::face(0.5, 0.5, 0.2, std::nullopt, 0.1)},
+                          std::vector<DetectedFace>{}}) {
+        see({face(0.5, 0.5, 0.2)});
+        EXPECT_FALSE(see(unusable)) << "no pitch, no yaw, no face";
+        EXPECT_FALSE(tracker.lastCenter());
+    }
+    see({face(0.5, 0.5, 0.2)});
     tracker.forget();
-    EXPECT_FALSE(tracker.lastCenter());
+    EXPECT_FALSE(nearOneWins());
     EXPECT_EQ(detector.resetCalls, 1);
-    EXPECT_EQ(chosenX({FakeFaceDetector::face(0.5, 0.5, 0.20), FakeFaceDetector::face(0.9, 0.5, 0.30)}), 0.9);
 }

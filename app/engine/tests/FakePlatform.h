@@ -7,13 +7,8 @@
 #include "engine/Platform.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <functional>
 #include <limits>
 #include <map>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace orvane::test {
 
@@ -21,199 +16,98 @@ class FakeFaceDetector : public FaceDetector {
   public:
     // The answer of every detect(); absent means a failed detection.
     std::optional<std::vector<DetectedFace>> faces = std::vector<DetectedFace>{};
-    // Runs inside detect(), before it answers (for example to let virtual time pass).
-    std::function<void()> whileDetecting;
+    std::function<void()> whileDetecting; // runs inside detect(), for example to let virtual time pass
+    int detectCalls = 0, resetCalls = 0;
 
-    int detectCalls = 0;
-    int resetCalls = 0;
-    FrameView lastFrame;
-
-    std::optional<std::vector<DetectedFace>> detect(const FrameView& frame) override {
+    std::optional<std::vector<DetectedFace>> detect(const FrameView&) override {
         ++detectCalls;
-        lastFrame = frame;
         if (whileDetecting) whileDetecting();
         return faces;
     }
     void reset() override { ++resetCalls; }
+    void show(std::vector<DetectedFace> shown) { faces = std::move(shown); }
 
     // A square box around the given centre (detector coordinates: y up).
     static DetectedFace face(double centerX, double centerY, double width, std::optional<double> yaw = 0.0,
-                             std::optional<double> pitch = 0.0, std::optional<double> roll = 0.0,
-                             double confidence = 0.9) {
-        return {centerX - width / 2, centerY - width / 2, width, width, yaw, pitch, roll, confidence};
+                             std::optional<double> pitch = 0.0, std::optional<double> roll = 0.0) {
+        return {centerX - width / 2, centerY - width / 2, width, width, yaw, pitch, roll, 0.9};
     }
-    // One face, or none at all.
-    void showFace(const DetectedFace& face) { faces = std::vector<DetectedFace>{face}; }
-    void showNoFace() { faces = std::vector<DetectedFace>{}; }
+    static DetectedFace facing(double yaw) { return face(0.5, 0.5, 0.2, yaw); }
 };
 
 class FakeInputSource : public InputSource {
   public:
-    static constexpr double never = std::numeric_limits<double>::infinity();
-
-    // Seconds since the last event of each kind; unlisted kinds were never seen.
-    std::map<InputEvent, double> secondsSince;
-    bool leftButton = false;
-    bool rightButton = false;
+    std::map<InputEvent, double> secondsSince; // unlisted kinds were never seen
+    bool leftButton = false, rightButton = false;
     std::uint32_t modifiers = 0;
 
-    int queries = 0;
-
     double secondsSinceLast(InputEvent event) override {
-        ++queries;
         auto found = secondsSince.find(event);
-        return found == secondsSince.end() ? never : found->second;
+        return found == secondsSince.end() ? std::numeric_limits<double>::infinity() : found->second;
     }
-    bool buttonDown(int button) override {
-        ++queries;
-        return button == 0 ? leftButton : button == 1 ? rightButton : false;
-    }
-    std::uint32_t modifierFlags() override {
-        ++queries;
-        return modifiers;
-    }
-
-    // Delivers a global mouse-down as the platform would.
-    void mouseDown(Point location, double uptime) {
-        if (onMouseDown) onMouseDown(location, uptime);
-    }
+    bool buttonDown(int button) override { return button == 0 ? leftButton : button == 1 && rightButton; }
+    std::uint32_t modifierFlags() override { return modifiers; }
 };
 
 class FakeSession : public Session {
   public:
-    std::optional<bool> locked = false;
-    std::optional<bool> console = true;
+    std::optional<bool> locked = false, console = true;
     std::optional<std::vector<bool>> asleep = std::vector<bool>{false, false};
-
     int queries = 0;
 
-    std::optional<bool> screenLocked() override {
-        ++queries;
-        return locked;
-    }
-    std::optional<bool> onConsole() override {
-        ++queries;
-        return console;
-    }
-    std::optional<std::vector<bool>> displaysAsleep() override {
-        ++queries;
-        return asleep;
-    }
-
-    // Delivers a session notification as the platform would.
-    void send(SessionEvent event) {
-        if (onEvent) onEvent(event);
-    }
+    std::optional<bool> screenLocked() override { return ++queries, locked; }
+    std::optional<bool> onConsole() override { return ++queries, console; }
+    std::optional<std::vector<bool>> displaysAsleep() override { return ++queries, asleep; }
 };
 
-class FakeHotKeys : public HotKeys {
-  public:
-    // Whether the platform grants the next registration.
-    bool grant = true;
-
-    int registrations = 0;
-    int unregistrations = 0;
-    std::function<void()> handler; // the registered handler, empty when none
-
-    bool registerHotKey(std::function<void()> pressed) override {
-        ++registrations;
-        if (!grant) return false;
-        handler = std::move(pressed);
-        return true;
-    }
-    void unregisterHotKey() override {
-        ++unregistrations;
-        handler = nullptr;
-    }
-
-    bool isRegistered() const { return bool(handler); }
-    // The user presses the key: the handler runs as the platform would run it.
-    void press() {
-        if (handler) handler();
-    }
-};
-
+// Frames are handled on a manual queue; each start and stop reports the new state on the main queue.
 class FakeCamera : public Camera {
   public:
-    // Frames are handled on a manual queue of the test's scheduler.
-    explicit FakeCamera(ManualScheduler& scheduler) : scheduler_(scheduler), frames_(scheduler) {}
+    FakeCamera(ManualScheduler& scheduler, MainQueue& main) : frames_(scheduler), main_(main) {}
 
     std::vector<CameraInfo> cameras;
-    // When set, each start and stop reports the new state through this queue, as the camera
-    // service does; otherwise the test calls onStateChange itself.
-    MainQueue* reports = nullptr;
-    // The frame every delivery hands over.
-    FrameView frame{640, 360};
-
     std::vector<std::optional<std::string>> starts; // the preferred ID of each start
     int stops = 0;
     bool capturing = false;
-    std::optional<std::string> active;
 
     std::vector<CameraInfo> availableCameras() override { return cameras; }
-
     std::optional<CameraInfo> resolveCamera(const std::optional<std::string>& preferredID) override {
-        auto found = std::find_if(cameras.begin(), cameras.end(), [&](const CameraInfo& camera) {
-            return preferredID && camera.id == *preferredID;
-        });
-        if (found == cameras.end())
-            found =
-                std::find_if(cameras.begin(), cameras.end(), [](const CameraInfo& c) { return c.isBuiltIn; });
+        auto found = std::ranges::find_if(cameras, [&](auto& c) { return c.id == preferredID; });
+        if (found == cameras.end()) found = std::ranges::find_if(cameras, &CameraInfo::isBuiltIn);
         if (found == cameras.end()) found = cameras.begin();
-        if (found == cameras.end()) return std::nullopt;
-        return *found;
+        return found == cameras.end() ? std::nullopt : std::optional(*found);
     }
-
-    // Without any camera the start fails and reports "not running".
     void start(const std::optional<std::string>& preferredID) override {
         starts.push_back(preferredID);
-        auto camera = resolveCamera(preferredID);
-        active = camera ? std::optional(camera->id) : std::nullopt;
-        capturing = camera.has_value();
-        report(capturing);
+        report(capturing = resolveCamera(preferredID).has_value());
     }
     void stop() override {
         ++stops;
-        active.reset();
-        capturing = false;
-        report(false);
+        report(capturing = false);
     }
-    std::optional<std::string> activeCameraID() const override { return active; }
+    std::optional<std::string> activeCameraID() const override { return std::nullopt; }
     TaskQueue& frameQueue() override { return frames_; }
-
-    // Queues one frame at the current uptime; a camera that is not capturing delivers nothing.
+    // Queues one frame; a camera that is not capturing delivers nothing.
     void deliverFrame() {
-        if (!capturing) return;
-        frames_.post([this, time = scheduler_.clock().uptime()] {
-            if (onFrame) onFrame(frame, time);
-        });
+        if (capturing) frames_.post([this] { onFrame(FrameView{640, 360}, 0); });
     }
 
   private:
     void report(bool running) {
-        if (!reports) return;
-        reports->post([this, running] {
-            if (onStateChange) onStateChange(running);
-        });
+        main_.post([this, running] { onStateChange(running); });
     }
-
-    ManualScheduler& scheduler_;
     ManualQueue frames_;
+    MainQueue& main_;
 };
 
 class FakeDisplays : public Displays {
   public:
     std::vector<DisplayInfo> list;
-
     std::vector<DisplayInfo> current() override { return list; }
-
     // The arrangement changes as the platform would announce it.
     void change(std::vector<DisplayInfo> next) {
         list = std::move(next);
-        change();
-    }
-    void change() {
-        if (onChange) onChange();
+        onChange();
     }
 };
 
@@ -223,62 +117,33 @@ class FakeWindowFocus : public WindowFocus {
         DisplayInfo display;
         std::vector<DisplayInfo> displays;
         bool movePointer = false;
-        std::function<void(FocusOutcome)> completion; // empty once called
     };
-
-    // What every focus move reports.
-    FocusOutcome outcome{FocusMethod::windowManager, true, "-"};
-    // False keeps completions for completeSwitch(), so that time can pass during the move.
-    bool completeAtOnce = true;
-    double warp = 0;
-
-    int starts = 0;
+    FocusOutcome outcome{FocusMethod::windowManager, true, "-"}; // what every focus move reports
+    bool completeAtOnce = true; // false keeps the completion for complete(), so that time can pass
+    std::function<void(FocusOutcome)> completion;
     std::vector<std::vector<DisplayInfo>> displayUpdates;
     std::vector<Switch> switches;
 
-    void start() override { ++starts; }
-    void updateDisplays(std::vector<DisplayInfo> displays) override {
-        displayUpdates.push_back(std::move(displays));
-    }
+    void start() override {}
+    void updateDisplays(std::vector<DisplayInfo> displays) override { displayUpdates.push_back(displays); }
     void switchTo(DisplayInfo display, std::vector<DisplayInfo> displays, bool movePointer,
-                  std::function<void(FocusOutcome)> completion) override {
-        switches.push_back({std::move(display), std::move(displays), movePointer, std::move(completion)});
-        if (completeAtOnce) completeSwitch();
+                  std::function<void(FocusOutcome)> done) override {
+        switches.push_back({std::move(display), std::move(displays), movePointer});
+        completion = std::move(done);
+        if (completeAtOnce) complete();
     }
-    double lastWarp() const override { return warp; }
-
-    // Completes the latest focus move with `outcome`.
-    void completeSwitch() {
-        if (switches.empty() || !switches.back().completion) return;
-        auto completion = std::move(switches.back().completion);
-        switches.back().completion = nullptr;
-        completion(outcome);
-    }
-    // The UUIDs of the displays focus was moved to, in order.
-    std::vector<std::string> targets() const {
-        std::vector<std::string> ids;
-        for (const auto& s : switches)
-            ids.push_back(s.display.uuid);
-        return ids;
-    }
-    // Keyboard focus reached a display, as the window tracker reports it.
-    void focusedDisplay(const std::string& screenID) {
-        if (onFocusedDisplayChange) onFocusedDisplayChange(screenID);
-    }
+    double lastWarp() const override { return 0; }
+    void complete() { std::exchange(completion, nullptr)(outcome); }
 };
 
 class FakePermissions : public Permissions {
   public:
     CameraAuthorization cameraStatus = CameraAuthorization::authorized;
     bool trusted = true;
-
     int cameraReads = 0;
     std::vector<std::function<void()>> requests; // the pending camera requests' answers
 
-    CameraAuthorization camera() override {
-        ++cameraReads;
-        return cameraStatus;
-    }
+    CameraAuthorization camera() override { return ++cameraReads, cameraStatus; }
     bool windowControl() override { return trusted; }
     void requestCamera(std::function<void()> done) override { requests.push_back(std::move(done)); }
 };
@@ -286,13 +151,47 @@ class FakePermissions : public Permissions {
 class FakeAppWindows : public AppWindows {
   public:
     bool ownKey = false;
-
     bool ownWindowIsKey() override { return ownKey; }
-
-    // One of our windows became or stopped being the key window.
     void setOwnKey(bool key) {
         ownKey = key;
-        if (onChange) onChange();
+        onChange();
+    }
+};
+
+// An in-memory defaults store: a stored value of the asked type, else the registered default,
+// else false, 0 or absent.
+class FakeDefaultsStore : public DefaultsStore {
+  public:
+    std::map<std::string, Value> stored, registered;
+
+    void registerDefaults(const std::vector<std::pair<std::string, Value>>& defaults) override {
+        for (const auto& [key, value] : defaults)
+            registered[key] = value;
+    }
+    bool boolValue(const std::string& key) const override { return read<bool>(key).value_or(false); }
+    double doubleValue(const std::string& key) const override { return read<double>(key).value_or(0); }
+    std::optional<std::string> stringValue(const std::string& key) const override {
+        return read<std::string>(key);
+    }
+    std::optional<Value> value(const std::string& key) const override {
+        return stored.contains(key) ? std::optional(stored.at(key)) : std::nullopt;
+    }
+    std::vector<std::string> keys() const override {
+        std::vector<std::string> result;
+        for (const auto& entry : stored)
+            result.push_back(entry.first);
+        return result;
+    }
+    void set(const std::string& key, const Value& value) override { stored[key] = value; }
+    void remove(const std::string& key) override { stored.erase(key); }
+
+  private:
+    template <typename T> std::optional<T> read(const std::string& key) const {
+        for (const auto* values : {&stored, &registered})
+            if (auto found = values->find(key);
+                found != values->end() && std::holds_alternative<T>(found->second))
+                return std::get<T>(found->second);
+        return std::nullopt;
     }
 };
 

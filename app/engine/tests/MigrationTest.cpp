@@ -1,6 +1,6 @@
 #include "engine/Migration.h"
 
-#include "FakeDefaultsStore.h"
+#include "FakePlatform.h"
 #include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 using namespace orvane;
 using namespace orvane::test;
 namespace fs = std::filesystem;
-using Value = DefaultsStore::Value;
+using Values = std::map<std::string, DefaultsStore::Value>;
 
 namespace {
 
@@ -16,73 +16,49 @@ struct MigrationTest : ::testing::Test {
     TemporaryFolder root;
     fs::path former = root / "data/Peltrix/Profiles";
     fs::path target = root / "data/Orvane/Profiles";
-    FakeDefaultsStore defaults;
+    FakeDefaultsStore defaults, peltrix;
 };
 
 } // namespace
 
-TEST_F(MigrationTest, CopiesFormerPreferencesTheProgramHasNoValueFor) {
+TEST_F(MigrationTest, CopiesWhatTheProgramLacksOnceWithoutOverwritingMovingOrDeleting) {
     defaults.set("switchDelay", 0.5);
-    FakeDefaultsStore peltrix(
-        {{"switchDelay", 0.9}, {"paused", true}, {"cameraID", std::string("cam")}, {"turnSensitivity", 0.2}});
-
-    Migration::run(defaults, &peltrix, former, target);
-
-    const std::map<std::string, Value> expected = {{"switchDelay", 0.5},
-                                                   {"paused", true},
-                                                   {"cameraID", std::string("cam")},
-                                                   {"turnSensitivity", 0.2},
-                                                   {"migratedFromPeltrix", true}};
-    EXPECT_EQ(defaults.stored(), expected);
-    EXPECT_EQ(peltrix.stored().size(), 4u);
-}
-
-TEST_F(MigrationTest, CopiesProfilesWithoutOverwritingMovingOrDeleting) {
+    peltrix.stored = {{"switchDelay", 0.9}, {"paused", true}, {"cameraID", std::string("cam")}};
     fs::create_directories(former);
     fs::create_directories(target);
-    writeFile(former / "aaaaaaaaaaaaaaaa.json", "former a");
-    fs::permissions(former / "aaaaaaaaaaaaaaaa.json", fs::perms::all);
-    writeFile(former / "bbbbbbbbbbbbbbbb.json", "former b");
-    writeFile(target / "bbbbbbbbbbbbbbbb.json", "current b");
+    writeFile(former / "a.json", "former a");
+    fs::permissions(former / "a.json", fs::perms::all);
+    writeFile(former / "b.json", "former b");
+    writeFile(target / "b.json", "current b");
 
-    Migration::run(defaults, nullptr, former, target);
+    Migration::run(defaults, &peltrix, former, target);
+    EXPECT_EQ(defaults.stored, (Values{{"switchDelay", 0.5},
+                                       {"paused", true},
+                                       {"cameraID", std::string("cam")},
+                                       {"migratedFromPeltrix", true}}));
+    EXPECT_EQ(peltrix.stored.size(), 3u);
+    EXPECT_EQ(readFile(target / "a.json"), "former a");
+    EXPECT_EQ(fs::status(target / "a.json").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(readFile(target / "b.json"), "current b");
+    EXPECT_EQ(readFile(former / "a.json") + readFile(former / "b.json"), "former aformer b");
 
-    EXPECT_EQ(readFile(target / "aaaaaaaaaaaaaaaa.json"), "former a");
-    EXPECT_EQ(readFile(target / "bbbbbbbbbbbbbbbb.json"), "current b");
-    EXPECT_EQ(readFile(former / "aaaaaaaaaaaaaaaa.json"), "former a");
-    EXPECT_EQ(readFile(former / "bbbbbbbbbbbbbbbb.json"), "former b");
-    EXPECT_EQ(fs::status(target / "aaaaaaaaaaaaaaaa.json").permissions(),
-              fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_TRUE(defaults.boolValue("migratedFromPeltrix"));
+    writeFile(former / "c.json", "appeared later");
+    peltrix.set("learnFromClicks", false);
+    Migration::run(defaults, &peltrix, former, target);
+    EXPECT_FALSE(fs::exists(target / "c.json"));
+    EXPECT_FALSE(defaults.value("learnFromClicks"));
 }
 
-TEST_F(MigrationTest, WithoutTheFormerProductNothingIsCreatedAndTheMarkerIsSet) {
+TEST_F(MigrationTest, WithoutTheFormerProductNothingIsCreatedAndFileErrorsAreIgnored) {
     Migration::run(defaults, nullptr, former, target);
     EXPECT_FALSE(fs::exists(root / "data"));
-    EXPECT_EQ(defaults.stored(), (std::map<std::string, Value>{{"migratedFromPeltrix", true}}));
-}
+    EXPECT_EQ(defaults.stored, (Values{{"migratedFromPeltrix", true}}));
 
-TEST_F(MigrationTest, RunsOnlyOnce) {
-    FakeDefaultsStore peltrix;
-    Migration::run(defaults, &peltrix, former, target);
-
+    FakeDefaultsStore fresh;
     fs::create_directories(former);
-    writeFile(former / "aaaaaaaaaaaaaaaa.json", "appeared later");
-    peltrix.set("paused", true);
-    Migration::run(defaults, &peltrix, former, target);
-
-    EXPECT_FALSE(fs::exists(target));
-    EXPECT_FALSE(defaults.value("paused"));
-}
-
-TEST_F(MigrationTest, FileErrorsAreIgnoredAndStillSetTheMarker) {
-    fs::create_directories(former);
-    writeFile(former / "aaaaaaaaaaaaaaaa.json", "former a");
-    // The target folder cannot be made: a file sits where its parent should be.
-    fs::create_directories(root / "data");
-    writeFile(root / "data/Orvane", "");
-
-    Migration::run(defaults, nullptr, former, target);
-    EXPECT_TRUE(defaults.boolValue("migratedFromPeltrix"));
+    writeFile(former / "a.json", "former a");
+    writeFile(root / "data/Orvane", ""); // where the target's parent folder should be
+    Migration::run(fresh, nullptr, former, target);
+    EXPECT_TRUE(fresh.boolValue("migratedFromPeltrix"));
     EXPECT_TRUE(fs::is_regular_file(root / "data/Orvane"));
 }

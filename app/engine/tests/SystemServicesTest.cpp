@@ -1,18 +1,16 @@
 #include "engine/SystemServices.h"
 
 #include "FakePlatform.h"
-#include "VirtualTime.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
-#include <memory>
 
 using namespace orvane;
 using namespace orvane::test;
 
 namespace {
 
-struct SystemStateMonitorTest : ::testing::Test {
+struct SystemServicesTest : ::testing::Test {
     ManualClock clock;
     ManualScheduler scheduler{clock};
     ManualQueue main{scheduler};
@@ -28,26 +26,44 @@ struct SystemStateMonitorTest : ::testing::Test {
 
 } // namespace
 
-TEST_F(SystemStateMonitorTest, StartsActiveAndJudgesOnStart) {
-    EXPECT_TRUE(monitor->isActive());
+TEST_F(SystemServicesTest, TheVerdictIsJudgedOnStartAndTakesThePermissiveAnswerToOpenQuestions) {
     session.locked = true;
     start();
     EXPECT_FALSE(monitor->isActive());
     EXPECT_EQ(changes, 1);
+
+    using Asleep = std::optional<std::vector<bool>>;
+    const std::tuple<std::optional<bool>, std::optional<bool>, Asleep, bool> cases[] = {
+        {false, true, Asleep{{false, false}}, true},
+        {true, true, Asleep{{false}}, false},
+        {std::nullopt, true, Asleep{{false}}, true},
+        {false, false, Asleep{{false}}, false},
+        {false, std::nullopt, Asleep{{false}}, true},
+        {false, true, Asleep{{true, true}}, false},
+        {false, true, Asleep{{true, false}}, true},
+        {false, true, Asleep{std::vector<bool>{}}, true},
+        {false, true, std::nullopt, true},
+    };
+    for (const auto& [locked, console, asleep, active] : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::tuple(locked, console, asleep)));
+        session.locked = locked;
+        session.console = console;
+        session.asleep = asleep;
+        session.onEvent(SessionEvent::sessionDidBecomeActive);
+        EXPECT_EQ(monitor->isActive(), active);
+    }
 }
 
-TEST_F(SystemStateMonitorTest, SleepWinsOverEverythingAndWakeIsJudgedNowAndHalfASecondLater) {
+TEST_F(SystemServicesTest, SleepWinsAndEventsAreJudgedAtOnceAndHalfASecondLater) {
     start();
-    session.send(SessionEvent::willSleep);
+    session.onEvent(SessionEvent::willSleep);
     EXPECT_FALSE(monitor->isActive());
-    EXPECT_EQ(changes, 1);
     scheduler.advance(0.5);
     EXPECT_FALSE(monitor->isActive()) << "still asleep when the delayed check runs";
 
     // On waking the screen still reads as locked; the lock clears shortly after.
     session.locked = true;
-    session.send(SessionEvent::didWake);
-    EXPECT_FALSE(monitor->isActive());
+    session.onEvent(SessionEvent::didWake);
     scheduler.advance(0.2);
     session.locked = false;
     scheduler.advance(0.29);
@@ -55,186 +71,89 @@ TEST_F(SystemStateMonitorTest, SleepWinsOverEverythingAndWakeIsJudgedNowAndHalfA
     scheduler.advance(0.02);
     EXPECT_TRUE(monitor->isActive());
     EXPECT_EQ(changes, 2);
-
-    // Waking with nothing else in the way is active at once.
-    session.send(SessionEvent::willSleep);
-    session.send(SessionEvent::didWake);
-    EXPECT_TRUE(monitor->isActive());
 }
 
-TEST_F(SystemStateMonitorTest, LockAndUnlock) {
-    start();
-    session.locked = true;
-    session.send(SessionEvent::screenLocked);
-    EXPECT_FALSE(monitor->isActive());
-
-    // The unlock notification comes before the session data catches up.
-    session.send(SessionEvent::screenUnlocked);
-    EXPECT_FALSE(monitor->isActive());
-    session.locked = false;
-    scheduler.advance(0.5);
-    EXPECT_TRUE(monitor->isActive());
-    EXPECT_EQ(changes, 2);
-}
-
-TEST_F(SystemStateMonitorTest, VerdictOrderAndPermissiveAnswers) {
-    start();
-    auto verdict = [&] {
-        session.send(SessionEvent::sessionDidBecomeActive);
-        return monitor->isActive();
-    };
-    session.console = false;
-    EXPECT_FALSE(verdict()) << "another user's session";
-    session.console = std::nullopt;
-    EXPECT_TRUE(verdict()) << "unknown console state counts as on the console";
-
-    session.asleep = std::vector<bool>{true, true};
-    EXPECT_FALSE(verdict()) << "every display asleep";
-    session.asleep = std::vector<bool>{true, false};
-    EXPECT_TRUE(verdict()) << "one display awake";
-    session.asleep = std::vector<bool>{};
-    EXPECT_TRUE(verdict()) << "an empty display list means awake";
-    session.asleep = std::nullopt;
-    EXPECT_TRUE(verdict()) << "an unreadable display list means awake";
-
-    session.locked = std::nullopt;
-    EXPECT_TRUE(verdict()) << "unknown lock state means unlocked";
-}
-
-TEST_F(SystemStateMonitorTest, AnUnchangedVerdictNeverCallsOnChange) {
+TEST_F(SystemServicesTest, AnUnchangedVerdictNeverCallsOnChangeWhileTheFiveSecondPollRuns) {
     start();
     for (auto event :
-         {SessionEvent::screensDidSleep, SessionEvent::screensDidWake, SessionEvent::sessionDidResignActive,
-          SessionEvent::sessionDidBecomeActive, SessionEvent::screenLocked, SessionEvent::screenUnlocked})
-        session.send(event);
+         {SessionEvent::screensDidSleep, SessionEvent::screensDidWake, SessionEvent::screenLocked,
+          SessionEvent::screenUnlocked, SessionEvent::sessionDidResignActive})
+        session.onEvent(event);
     scheduler.advance(60);
-    EXPECT_TRUE(monitor->isActive());
     EXPECT_EQ(changes, 0);
-    EXPECT_GT(session.queries, 12 * 3) << "the polls and delayed checks did run";
-}
 
-TEST_F(SystemStateMonitorTest, TheFiveSecondPollPicksUpSilentChanges) {
-    start();
-    session.locked = true;
+    session.locked = true; // the poll picks up a change nobody announced
     scheduler.advance(4.9);
     EXPECT_TRUE(monitor->isActive());
     scheduler.advance(0.2);
     EXPECT_FALSE(monitor->isActive());
-    session.locked = false;
-    scheduler.advance(5);
-    EXPECT_TRUE(monitor->isActive());
-    EXPECT_EQ(changes, 2);
-}
 
-TEST_F(SystemStateMonitorTest, DestructionStopsThePollAndTheObservers) {
-    start();
-    session.send(SessionEvent::screenLocked); // leaves a delayed check behind
-    monitor.reset();
+    monitor.reset(); // and stops with the monitor, delayed checks too
     EXPECT_FALSE(session.onEvent);
-    int queries = session.queries;
+    const int queries = session.queries;
     scheduler.advance(20);
     EXPECT_EQ(session.queries, queries);
-    EXPECT_EQ(scheduler.pending(), 0u) << "the poll no longer reschedules itself";
+    EXPECT_EQ(scheduler.pending(), 0u);
 }
 
-TEST(HotKey, EachPressPostsTheActionOnceToTheMainQueueAndDestructionUnregisters) {
-    ManualClock clock;
-    ManualScheduler scheduler{clock};
-    ManualQueue main{scheduler};
-    FakeHotKeys hotKeys;
+TEST_F(SystemServicesTest, TheHotKeyPostsEachPressToTheMainQueueAndARefusedOneIsNeverUnregistered) {
+    struct : HotKeys {
+        bool grant = true;
+        int unregistrations = 0;
+        std::function<void()> pressed;
+        bool registerHotKey(std::function<void()> handler) override { return pressed = handler, grant; }
+        void unregisterHotKey() override { ++unregistrations; }
+    } hotKeys;
     int toggles = 0;
-    std::function<void()> lateHandler;
-    {
-        HotKey hotKey(hotKeys, main, [&] { ++toggles; });
-        EXPECT_TRUE(hotKey.isRegistered());
-        EXPECT_EQ(hotKeys.registrations, 1);
-
-        hotKeys.press();
-        EXPECT_EQ(toggles, 0) << "runs on the main queue, not in the handler";
-        scheduler.runDue();
-        EXPECT_EQ(toggles, 1);
-        hotKeys.press();
-        hotKeys.press();
-        scheduler.runDue();
-        EXPECT_EQ(toggles, 3);
-        lateHandler = hotKeys.handler;
-    }
-    EXPECT_EQ(hotKeys.unregistrations, 1);
-    EXPECT_FALSE(hotKeys.isRegistered());
-
-    // A press already under way on the platform's thread while the key goes away stays safe.
-    lateHandler();
+    std::optional<HotKey> hotKey(std::in_place, hotKeys, main, [&] { ++toggles; });
+    EXPECT_TRUE(hotKey->isRegistered());
+    hotKeys.pressed();
+    EXPECT_EQ(toggles, 0) << "runs on the main queue, not in the handler";
     scheduler.runDue();
-    EXPECT_EQ(toggles, 4);
-}
-
-TEST(HotKey, ARefusedKeyNeverFiresAndIsNotUnregistered) {
-    ManualClock clock;
-    ManualScheduler scheduler{clock};
-    ManualQueue main{scheduler};
-    FakeHotKeys hotKeys;
+    EXPECT_EQ(toggles, 1);
+    hotKey.reset();
+    EXPECT_EQ(hotKeys.unregistrations, 1);
+    hotKeys.pressed(); // a press already under way while the key goes away stays safe
+    scheduler.runDue();
+    EXPECT_EQ(toggles, 2);
     hotKeys.grant = false;
-    {
-        HotKey hotKey(hotKeys, main, [] { FAIL(); });
-        EXPECT_FALSE(hotKey.isRegistered());
-        hotKeys.press();
-        scheduler.runDue();
-    }
-    EXPECT_EQ(hotKeys.unregistrations, 0);
+    EXPECT_FALSE(HotKey(hotKeys, main, [] {}).isRegistered());
+    EXPECT_EQ(hotKeys.unregistrations, 1);
 }
 
-TEST(InputMonitor, KeyboardAndTheMostRecentOfTheSevenPointerKinds) {
+TEST(InputMonitor, KeyboardThePointersMostRecentKindOutsideTheWarpWindowButtonsAndHeldModifiers) {
     FakeInputSource input;
-    auto idle = InputMonitor::activity(input, 0, 100);
-    EXPECT_EQ(idle, InputActivity::idle);
-
-    input.secondsSince[InputEvent::keyDown] = 0.25;
-    const InputEvent pointerKinds[] = {InputEvent::mouseMoved,       InputEvent::leftMouseDown,
-                                       InputEvent::rightMouseDown,   InputEvent::otherMouseDown,
-                                       InputEvent::leftMouseDragged, InputEvent::rightMouseDragged,
-                                       InputEvent::scrollWheel};
-    for (auto recent : pointerKinds) {
-        for (auto kind : pointerKinds)
-            input.secondsSince[kind] = 9.0;
+    EXPECT_EQ(InputMonitor::activity(input, 0, 100), InputActivity::idle);
+    for (auto recent : {InputEvent::mouseMoved, InputEvent::leftMouseDown, InputEvent::rightMouseDown,
+                        InputEvent::otherMouseDown, InputEvent::leftMouseDragged,
+                        InputEvent::rightMouseDragged, InputEvent::scrollWheel}) {
+        input.secondsSince = {{InputEvent::keyDown, 0.25}, {InputEvent::mouseMoved, 9}};
         input.secondsSince[recent] = 1.5;
-        auto activity = InputMonitor::activity(input, 0, 100);
-        EXPECT_EQ(activity.secondsSinceKeyboard, 0.25);
-        EXPECT_EQ(activity.secondsSincePointer, 1.5) << int(recent);
+        EXPECT_EQ(InputMonitor::activity(input, 0, 100), (InputActivity{0.25, 1.5})) << int(recent);
     }
-}
-
-TEST(InputMonitor, APointerEventAtTheProgramsOwnWarpIsNotTheUser) {
-    FakeInputSource input;
-    const double now = 100;
-    auto pointerAfter = [&](double warp, double lastEvent) {
-        input.secondsSince[InputEvent::mouseMoved] = now - lastEvent;
-        return InputMonitor::activity(input, warp, now).secondsSincePointer;
-    };
-    EXPECT_TRUE(std::isinf(pointerAfter(99.0, 99.1))) << "warp 0.1 s before the last pointer event";
-    EXPECT_TRUE(std::isinf(pointerAfter(99.2, 99.1))) << "within 0.15 s either way";
-    EXPECT_NEAR(pointerAfter(99.0, 99.2), 0.8, 1e-9) << "a user movement 0.2 s after the warp";
-    EXPECT_NEAR(pointerAfter(99.5, 99.0), 1.0, 1e-9) << "a user movement 0.5 s before the warp";
-    EXPECT_DOUBLE_EQ(pointerAfter(0, 0.0), 100) << "0 means no warp was ever made";
+    // A pointer event within 0.15 s of the program's own warp (either way) is not the user; 0 is no warp.
     input.secondsSince.clear();
-    EXPECT_TRUE(std::isinf(InputMonitor::activity(input, 99.0, now).secondsSincePointer));
-}
-
-TEST(InputMonitor, ButtonsZeroAndOneAndTheFourHeldModifiersOnly) {
-    FakeInputSource input;
-    input.leftButton = true;
-    EXPECT_TRUE(InputMonitor::activity(input, 0, 100).mouseButtonDown);
-    input.leftButton = false;
-    input.rightButton = true;
-    EXPECT_TRUE(InputMonitor::activity(input, 0, 100).mouseButtonDown);
-    input.rightButton = false;
-    EXPECT_FALSE(InputMonitor::activity(input, 0, 100).mouseButtonDown);
-
-    for (auto held : {modifier::shift, modifier::control, modifier::alt, modifier::super}) {
-        input.modifiers = held | modifier::numLock;
-        EXPECT_TRUE(InputMonitor::activity(input, 0, 100).modifierDown) << held;
+    for (auto [warp, event, seconds] : {std::tuple{99.0, 99.1, double(INFINITY)},
+                                        {99.2, 99.1, INFINITY},
+                                        {99.0, 99.2, 0.8},
+                                        {99.5, 99.0, 1.0},
+                                        {0.0, 0.0, 100.0}}) {
+        input.secondsSince[InputEvent::mouseMoved] = 100 - event;
+        const double pointer = InputMonitor::activity(input, warp, 100).secondsSincePointer;
+        EXPECT_TRUE(pointer == seconds || std::abs(pointer - seconds) < 1e-9) << warp << ": " << pointer;
     }
-    for (auto toggle : {modifier::capsLock, modifier::numLock, modifier::capsLock | modifier::numLock}) {
-        input.modifiers = toggle;
-        EXPECT_FALSE(InputMonitor::activity(input, 0, 100).modifierDown) << toggle;
+    for (auto [left, right] : {std::pair{true, false}, {false, true}, {false, false}}) {
+        input.leftButton = left;
+        input.rightButton = right;
+        EXPECT_EQ(InputMonitor::activity(input, 0, 100).mouseButtonDown, left || right);
+    }
+    using namespace modifier;
+    for (auto [flags, held] : {std::pair{shift, true},
+                               {control, true},
+                               {alt | numLock, true},
+                               {super, true},
+                               {capsLock | numLock, false}}) {
+        input.modifiers = flags;
+        EXPECT_EQ(InputMonitor::activity(input, 0, 100).modifierDown, held) << flags;
     }
 }

@@ -19,13 +19,13 @@ class TemporaryFolder {
         path_ = pattern;
     }
     ~TemporaryFolder() {
+        namespace fs = std::filesystem;
         std::error_code ignored;
         // Folders a test made read-only must be opened up again before they can be emptied.
-        for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-             it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
-            if (it->is_directory(ignored))
-                std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, ignored);
-        std::filesystem::remove_all(path_, ignored);
+        for (auto it = fs::recursive_directory_iterator(path_, ignored);
+             it != fs::recursive_directory_iterator(); it.increment(ignored))
+            if (it->is_directory(ignored)) fs::permissions(it->path(), fs::perms::owner_all, ignored);
+        fs::remove_all(path_, ignored);
     }
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
@@ -38,9 +38,8 @@ class TemporaryFolder {
 };
 
 inline std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 

@@ -12,6 +12,13 @@ HeadPose pose(double yaw, double pitch = 0) {
     return {yaw, pitch, 0.1, 0.5, 0.4, 0.2};
 }
 
+PoseHistory historyOf(const std::vector<std::pair<HeadPose, double>>& entries, double span = 2.0) {
+    PoseHistory history(span);
+    for (const auto& [pose, time] : entries)
+        history.append(pose, time);
+    return history;
+}
+
 std::vector<double> times(const PoseHistory& history) {
     std::vector<double> result;
     for (const auto& entry : history.entries())
@@ -19,112 +26,64 @@ std::vector<double> times(const PoseHistory& history) {
     return result;
 }
 
-constexpr double fourDegrees = 0.06981317007977318;
-
 } // namespace
 
-TEST(PoseHistory, PruningKeepsTheEntryExactlyAtTheCutoff) {
-    PoseHistory history(2.0);
-    history.append(pose(0), 0.0);
-    history.append(pose(0), 1.0);
-    history.append(pose(0), 2.0);
-    EXPECT_EQ(times(history), (std::vector<double>{0.0, 1.0, 2.0}));
-    history.append(pose(0), 2.5);
-    EXPECT_EQ(times(history), (std::vector<double>{1.0, 2.0, 2.5}));
-    history.append(pose(0), 10.0);
-    EXPECT_EQ(times(history), (std::vector<double>{10.0}));
+TEST(PoseHistory, PruningRemovesTheLeadingRunOlderThanTheSpan) {
+    struct Case {
+        const char* what;
+        double span;
+        std::vector<double> appended, kept;
+    };
+    const Case cases[] = {
+        {"the entry exactly at the cutoff stays", 2.0, {0, 1, 2}, {0, 1, 2}},
+        {"older than the cutoff", 2.0, {0, 1, 2, 2.5}, {1, 2, 2.5}},
+        {"an older entry behind a newer one waits", 2.0, {5, 1, 6}, {5, 1, 6}},
+        {"and goes with the run in front of it", 2.0, {5, 1, 6, 7.5}, {6, 7.5}},
+        {"negative span: nothing qualifies", -1.0, {0, 1}, {0, 1}},
+        {"a NaN time prunes nothing", 2.0, {9.9, NAN, 10}, {9.9, NAN, 10}},
+        {"and goes with the run in front of it", 2.0, {9.9, NAN, 10, 11.95}, {10, 11.95}},
+    };
+    for (const auto& c : cases) {
+        PoseHistory history(c.span);
+        for (double t : c.appended)
+            history.append(pose(0), t);
+        // Compared as text, where NaN equals NaN.
+        EXPECT_EQ(testing::PrintToString(times(history)), testing::PrintToString(c.kept)) << c.what;
+    }
+    auto emptied = historyOf({{pose(0), 1.0}, {pose(0), 1.1}});
+    emptied.removeAll();
+    EXPECT_EQ(emptied.size(), 0u);
+    EXPECT_EQ(emptied.span(), 2.0);
+    EXPECT_FALSE(emptied.steadyPose(1.1, 0.3, 2, 1.0));
+    EXPECT_FALSE(emptied.steadyPose(1.1, 0.3, 0, 1.0)); // an empty selection even when none is required
 }
 
-TEST(PoseHistory, PruningStopsAtTheFirstEntryInsideTheSpan) {
-    PoseHistory history(2.0);
-    history.append(pose(0), 5.0);
-    history.append(pose(0), 1.0); // out of order: stays behind the newer entry
-    history.append(pose(0), 6.0);
-    EXPECT_EQ(times(history), (std::vector<double>{5.0, 1.0, 6.0}));
-    history.append(pose(0), 7.5);
-    EXPECT_EQ(times(history), (std::vector<double>{6.0, 7.5}));
-}
-
-TEST(PoseHistory, NegativeSpanRemovesNothing) {
-    PoseHistory history(-1.0);
-    history.append(pose(0), 0.0);
-    history.append(pose(0), 1.0);
-    EXPECT_EQ(history.size(), 2u);
-}
-
-TEST(PoseHistory, RemoveAllEmptiesAndKeepsTheSpan) {
-    PoseHistory history(2.0);
-    history.append(pose(0), 1.0);
-    history.append(pose(0), 1.1);
-    history.removeAll();
-    EXPECT_EQ(history.size(), 0u);
-    EXPECT_EQ(history.span(), 2.0);
-    EXPECT_FALSE(history.steadyPose(1.1, 0.3, 2, fourDegrees));
-    EXPECT_FALSE(history.steadyPose(1.1, 0.3, 0, fourDegrees)); // empty selection even when none are required
-}
-
-TEST(PoseHistory, WindowBoundsAndLateFrameSlack) {
-    PoseHistory history(2.0);
-    history.append(pose(0.5), 9.69);
-    history.append(pose(0.1), 9.7);
-    history.append(pose(0.2), 10.02);
-    history.append(pose(0.9), 10.03);
-    auto steady = history.steadyPose(10.0, 0.3, 2, 0.5);
-    ASSERT_TRUE(steady);
-    EXPECT_EQ(*steady, HeadPose::mean({pose(0.1), pose(0.2)})); // only 9.7 and 10.02 are inside
+TEST(PoseHistory, SteadyPoseAveragesTheWindowWithLateFrameSlack) {
+    auto history = historyOf({{pose(0.5), 9.69}, {pose(0.1), 9.7}, {pose(0.2), 10.02}, {pose(0.9), 10.03}});
+    EXPECT_EQ(history.steadyPose(10.0, 0.3, 2, 0.5), HeadPose::mean({pose(0.1), pose(0.2)}));
     EXPECT_FALSE(history.steadyPose(10.0, 0.3, 3, 10.0));
+
+    auto single = historyOf({{pose(0.1), 9.9}});
+    EXPECT_FALSE(single.steadyPose(10.0, 0.3, 2, 1.0));
+    EXPECT_EQ(single.steadyPose(10.0, 0.3, 1, 1.0), pose(0.1));
+
+    // A NaN time is never selected.
+    EXPECT_EQ(historyOf({{pose(0), 9.9}, {pose(1), NAN}, {pose(0), 10.0}}).steadyPose(10.0, 0.3, 2, 0.5),
+              pose(0));
 }
 
-TEST(PoseHistory, OneStillEntryIsNotEnough) {
-    PoseHistory history(2.0);
-    history.append(pose(0.1), 9.9);
-    EXPECT_FALSE(history.steadyPose(10.0, 0.3, 2, fourDegrees));
-    auto single = history.steadyPose(10.0, 0.3, 1, fourDegrees);
-    ASSERT_TRUE(single);
-    EXPECT_EQ(*single, pose(0.1));
-}
+TEST(PoseHistory, SpreadLimitIsInclusiveChecksYawAndPitchOnlyAndNaNIsNeverSteady) {
+    // Roll and the face box move a lot; the yaw range equals the limit.
+    auto steady =
+        historyOf({{{0.25, 0.0, -1.0, 0.0, 0.0, 0.1}, 9.8}, {{0.75, 0.5, 1.0, 1.0, 1.0, 0.9}, 9.9}});
+    EXPECT_EQ(steady.steadyPose(10.0, 0.3, 2, 0.5), (HeadPose{0.5, 0.25, 0.0, 0.5, 0.5, 0.5}));
 
-TEST(PoseHistory, SpreadLimitIsInclusiveAndChecksYawAndPitchOnly) {
-    PoseHistory history(2.0);
-    history.append({0.25, 0.0, -1.0, 0.0, 0.0, 0.1}, 9.8);
-    history.append({0.75, 0.5, 1.0, 1.0, 1.0, 0.9}, 9.9); // roll and face box move a lot
-    auto steady = history.steadyPose(10.0, 0.3, 2, 0.5);
-    ASSERT_TRUE(steady);
-    EXPECT_EQ(*steady, (HeadPose{0.5, 0.25, 0.0, 0.5, 0.5, 0.5}));
+    for (const auto& unsteady : {historyOf({{pose(0, 0.25), 9.8}, {pose(0, std::nextafter(0.75, 1.0)), 9.9}}),
+                                 historyOf({{pose(NAN), 9.8}, {pose(0.1), 9.9}}),
+                                 historyOf({{pose(0.1), 9.8}, {pose(0.1, NAN), 9.9}})})
+        EXPECT_FALSE(unsteady.steadyPose(10.0, 0.3, 2, 0.5));
 
-    PoseHistory pitching(2.0);
-    pitching.append(pose(0, 0.25), 9.8);
-    pitching.append(pose(0, std::nextafter(0.75, 1.0)), 9.9);
-    EXPECT_FALSE(pitching.steadyPose(10.0, 0.3, 2, 0.5));
-}
-
-TEST(PoseHistory, NaNYawOrPitchIsNeverSteadyButNaNRollPropagates) {
-    PoseHistory yawFirst(2.0);
-    yawFirst.append(pose(NAN), 9.8);
-    yawFirst.append(pose(0.1), 9.9);
-    EXPECT_FALSE(yawFirst.steadyPose(10.0, 0.3, 2, 1.0));
-
-    PoseHistory pitchLast(2.0);
-    pitchLast.append(pose(0.1), 9.8);
-    pitchLast.append(pose(0.1, NAN), 9.9);
-    EXPECT_FALSE(pitchLast.steadyPose(10.0, 0.3, 2, 1.0));
-
-    PoseHistory roll(2.0);
-    roll.append({0.1, 0, NAN, 0, 0, 0.2}, 9.9);
-    auto steady = roll.steadyPose(10.0, 0.3, 1, 1.0);
-    ASSERT_TRUE(steady);
-    EXPECT_TRUE(std::isnan(steady->roll));
-}
-
-TEST(PoseHistory, NaNTimeIsNeverSelectedAndGoesWithTheLeadingRun) {
-    PoseHistory history(2.0);
-    history.append(pose(0), 9.9);
-    history.append(pose(0), NAN); // cutoff NaN: nothing pruned
-    history.append(pose(0), 10.0);
-    EXPECT_EQ(history.size(), 3u);
-    auto steady = history.steadyPose(10.0, 0.3, 2, 1.0);
-    ASSERT_TRUE(steady);
-    EXPECT_EQ(*steady, pose(0));
-    history.append(pose(0), 11.95);
-    EXPECT_EQ(times(history), (std::vector<double>{10.0, 11.95}));
+    auto roll = historyOf({{{0.1, 0, NAN, 0, 0, 0.2}, 9.9}}).steadyPose(10.0, 0.3, 1, 1.0);
+    ASSERT_TRUE(roll);
+    EXPECT_TRUE(std::isnan(roll->roll)); // propagates
 }

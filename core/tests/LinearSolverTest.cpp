@@ -6,14 +6,13 @@
 using namespace orvane;
 
 TEST(LinearSolver, SolvesWithRowSwapsWhereTheDiagonalStartsAtZero) {
-    auto x = LinearSolver::solve({{0, 1, 2}, {1, 0, 3}, {4, -3, 8}}, {5, 7, 15});
-    ASSERT_TRUE(x);
-    ASSERT_EQ(x->size(), 3u);
-    // Check A x = b rather than a hand-computed solution.
-    EXPECT_NEAR(0 * (*x)[0] + 1 * (*x)[1] + 2 * (*x)[2], 5, 1e-12);
-    EXPECT_NEAR(1 * (*x)[0] + 0 * (*x)[1] + 3 * (*x)[2], 7, 1e-12);
-    EXPECT_NEAR(4 * (*x)[0] - 3 * (*x)[1] + 8 * (*x)[2], 15, 1e-12);
-    EXPECT_EQ(*LinearSolver::solve({{0, 1}, {1, 0}}, {2, 3}), (std::vector<double>{3, 2}));
+    const std::vector<std::vector<double>> a{{0, 1, 2}, {1, 0, 3}, {4, -3, 8}};
+    const std::vector<double> b{5, 7, 15};
+    auto x = LinearSolver::solve(a, b);
+    ASSERT_TRUE(x && x->size() == 3);
+    for (std::size_t r = 0; r < 3; ++r)
+        EXPECT_NEAR(a[r][0] * (*x)[0] + a[r][1] * (*x)[1] + a[r][2] * (*x)[2], b[r], 1e-12) << r;
+    EXPECT_EQ(LinearSolver::solve({{0, 1}, {1, 0}}, {2, 3}), (std::vector<double>{3, 2}));
 }
 
 TEST(LinearSolver, TiedPivotsKeepTheUpperRow) {
@@ -25,8 +24,7 @@ TEST(LinearSolver, TiedPivotsKeepTheUpperRow) {
         return std::vector<double>{(q0 - p01 * x1) / p00, x1};
     };
     auto upper = eliminate(a00, a01, a10, a11, b0, b1);
-    auto lower = eliminate(a10, a11, a00, a01, b1, b0);
-    ASSERT_NE(upper, lower) << "the example should tell the pivots apart";
+    ASSERT_NE(upper, eliminate(a10, a11, a00, a01, b1, b0)) << "the example should tell the pivots apart";
     EXPECT_EQ(LinearSolver::solve({{a00, a01}, {a10, a11}}, {b0, b1}), upper);
 }
 
@@ -37,7 +35,5 @@ TEST(LinearSolver, SingularMalformedAndEmptySystems) {
     EXPECT_FALSE(LinearSolver::solve({{NAN, 0}, {0, 1}}, {1, 1}));
     EXPECT_FALSE(LinearSolver::solve({{1, 0}}, {1, 1}));      // too few rows
     EXPECT_FALSE(LinearSolver::solve({{1, 0}, {1}}, {1, 1})); // ragged row
-    auto empty = LinearSolver::solve({}, {});
-    ASSERT_TRUE(empty);
-    EXPECT_TRUE(empty->empty());
+    EXPECT_EQ(LinearSolver::solve({}, {}), std::vector<double>{});
 }

@@ -2,8 +2,7 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
-#include <optional>
-#include <string>
+#include <utility>
 
 using namespace orvane;
 
@@ -12,266 +11,158 @@ namespace {
 using Decider = SwitchDecider;
 using Status = SwitchDecider::Status;
 
-// A prediction whose best screen is `screen` with probability p (p > 0.5), out of two.
-ScreenPrediction facing(const std::string& screen, double p = 0.9) {
-    return ScreenPrediction{{p, 1 - p}, {screen, screen == "Z" ? "Y" : "Z"}, false, 1.0};
-}
-
-ScreenPrediction lookingAway() {
-    return ScreenPrediction{{0.9, 0.1}, {"A", "B"}, true, 5.0};
+// A prediction whose best screen is `screen` with probability p, out of two.
+std::optional<ScreenPrediction> facing(const std::string& screen, double p = 0.9) {
+    return ScreenPrediction{{p, 1 - p}, {screen, "other"}, false, 1.0};
 }
 
 const std::optional<ScreenPrediction> noFace;
+const ScreenPrediction away{{0.9, 0.1}, {"A", "B"}, true, 5.0};
 const InputActivity idle = InputActivity::idle;
 
-Decider::Configuration defaults() {
-    return {};
+Status dwelling(const std::string& target, double progress) {
+    return Decider::Dwelling{target, progress};
 }
 
-// A decider whose candidate B has completed its dwell at t = 1.3 (first seen at 1.0).
-Decider dwelledOnB(const Decider::Configuration& configuration = defaults()) {
-    Decider decider(configuration);
-    decider.update(facing("B"), idle, 1.0);
-    return decider;
+// One frame: what update() is given, the status after it, and the screen it returns.
+struct Frame {
+    std::optional<ScreenPrediction> prediction;
+    double now;
+    Status status;
+    std::optional<std::string> switchTo = std::nullopt;
+    InputActivity input = idle;
+};
+
+void run(Decider& decider, const std::vector<Frame>& frames) {
+    for (const auto& frame : frames) {
+        SCOPED_TRACE(testing::Message() << "at " << frame.now);
+        EXPECT_EQ(decider.update(frame.prediction, frame.input, frame.now), frame.switchTo);
+        EXPECT_EQ(decider.status(), frame.status) << caseName(decider.status());
+    }
 }
 
 } // namespace
 
-TEST(SwitchDecider, InitialStateAndDefaults) {
-    Decider::Configuration configuration;
-    EXPECT_EQ(configuration, (Decider::Configuration{0.3, 0.75, 1.0, 1.5, 0.6, 0.2}));
-    EXPECT_NE(configuration, (Decider::Configuration{0.3, 0.775, 1.0, 1.5, 0.6, 0.2}));
-    Decider decider(configuration);
-    EXPECT_EQ(decider.status(), Status{Decider::NoFace{}});
-    EXPECT_FALSE(decider.activeScreen());
-    EXPECT_EQ(decider.configuration, configuration);
-}
-
-TEST(SwitchDecider, DwellThenSwitchAndReturnTheSameScreenUntilDidSwitch) {
-    Decider decider(defaults());
-    EXPECT_FALSE(decider.update(facing("A"), idle, 0.0));
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"A", 0.0}));
-    EXPECT_FALSE(decider.update(facing("A"), idle, 0.15));
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"A", 0.5}));
-    EXPECT_EQ(decider.update(facing("A"), idle, 0.3), "A"); // exactly elapsed, never switched before
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"A", 0.5})) << "left for didSwitch to set";
-    EXPECT_EQ(decider.update(facing("A"), idle, 0.31), "A");
-    EXPECT_EQ(decider.update(facing("A"), idle, 5.0), "A");
-
+TEST(SwitchDecider, DwellSwitchThenCooldown) {
+    Decider decider({});
+    EXPECT_EQ(decider.status(), Status(Decider::NoFace{}));
+    // The dwell has exactly elapsed at 0.3; the same screen comes back until didSwitch().
+    run(decider, {{facing("A", 0.75), 0.0, dwelling("A", 0)}, // the threshold probability counts
+                  {facing("A"), 0.15, dwelling("A", 0.5)},
+                  {facing("A"), 0.3, dwelling("A", 0.5), "A"},
+                  {facing("A"), 5.0, dwelling("A", 0.5), "A"}});
     decider.didSwitch("A", 0.3);
-    EXPECT_EQ(decider.activeScreen(), "A");
-    EXPECT_EQ(decider.status(), Status(Decider::OnActiveScreen{}));
-    EXPECT_FALSE(decider.update(facing("A"), idle, 0.4));
-    EXPECT_EQ(decider.status(), Status(Decider::OnActiveScreen{}));
-}
-
-TEST(SwitchDecider, CooldownHoldsTheNextSwitch) {
-    Decider decider(defaults());
-    decider.didSwitch("A", 0.3);
-    EXPECT_FALSE(decider.update(facing("B"), idle, 0.5));
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", 0.0}));
-    EXPECT_FALSE(decider.update(facing("B"), idle, 0.8));
-    EXPECT_EQ(decider.status(), Status(Decider::CoolingDown{"B"}));
-    EXPECT_EQ(decider.update(facing("B"), idle, 0.9), "B");
-}
-
-TEST(SwitchDecider, NewBestScreenRestartsTheDwell) {
-    Decider decider(defaults());
-    decider.update(facing("A"), idle, 0.0);
-    decider.update(facing("B"), idle, 0.2);
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", 0.0}));
-    EXPECT_FALSE(decider.update(facing("B"), idle, 0.4));
-    EXPECT_EQ(decider.update(facing("B"), idle, 0.5), "B");
+    run(decider, {{facing("A"), 0.4, Decider::OnActiveScreen{}},
+                  {facing("B"), 0.5, dwelling("B", 0)},
+                  {facing("B"), 0.8, Decider::CoolingDown{"B"}},
+                  {facing("B"), 0.9, Decider::CoolingDown{"B"}, "B"}});
 }
 
 TEST(SwitchDecider, ShortGapsKeepTheCandidateLongOnesDropIt) {
-    Decider decider(defaults());
-    decider.update(facing("B"), idle, 1.0);
-    EXPECT_FALSE(decider.update(noFace, idle, 1.1));
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", 0.0})) << "untouched";
-    EXPECT_FALSE(decider.update(facing("B", 0.6), idle, 1.15)); // uncertain frame, also tolerated
-    EXPECT_FALSE(decider.update(noFace, idle, 1.25));           // 0.25 s after B was last seen
-    EXPECT_EQ(decider.status(), Status(Decider::NoFace{}));
-    EXPECT_FALSE(decider.update(facing("B"), idle, 1.3));
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", 0.0})) << "the dwell starts over";
-
-    Decider survivor(defaults());
-    survivor.update(facing("B"), idle, 0.0);
-    survivor.update(noFace, idle, 0.1);
-    survivor.update(facing("B"), idle, 0.2);
-    EXPECT_EQ(survivor.status(), Status(Decider::Dwelling{"B", 0.2 / 0.3})) << "the dwell went on";
-    EXPECT_EQ(survivor.update(noFace, idle, 0.3), std::nullopt) << "no switch during a gap";
-}
-
-TEST(SwitchDecider, GapExactlyAtTheToleranceIsTolerated) {
-    auto configuration = defaults();
-    configuration.gapTolerance = 0.25;
-    Decider decider(configuration);
-    decider.update(facing("B"), idle, 1.0);
-    decider.update(lookingAway(), idle, 1.25);
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", 0.0}));
-    decider.update(lookingAway(), idle, 1.375);
-    EXPECT_EQ(decider.status(), Status(Decider::OffScreen{}));
-}
-
-TEST(SwitchDecider, OffScreenWithAStaleOrNoCandidateIsReportedAtOnce) {
-    Decider decider(defaults());
-    decider.update(facing("B"), idle, 1.0);
-    decider.update(lookingAway(), idle, 1.3);
-    EXPECT_EQ(decider.status(), Status(Decider::OffScreen{}));
-    EXPECT_FALSE(decider.update(facing("B"), idle, 1.35));
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", 0.0}));
-
-    Decider fresh(defaults());
-    fresh.update(lookingAway(), idle, 0.0);
-    EXPECT_EQ(fresh.status(), Status(Decider::OffScreen{}));
-}
-
-TEST(SwitchDecider, ProbabilityAtTheThresholdCounts) {
-    Decider exact(defaults());
-    exact.update(facing("A", 0.75), idle, 0.0);
-    EXPECT_EQ(exact.status(), Status(Decider::Dwelling{"A", 0.0}));
-
-    Decider below(defaults());
-    below.update(facing("A", 0.7499), idle, 0.0);
-    EXPECT_EQ(below.status(), Status(Decider::Uncertain{}));
-}
-
-TEST(SwitchDecider, LookingBackAtTheActiveScreenDropsTheCandidateAtOnce) {
-    Decider decider(defaults());
-    decider.didSwitch("A", 0.0);
-    decider.update(facing("B"), idle, 1.0);
-    decider.update(facing("A", 0.5001), idle, 1.05); // even when not confident
-    EXPECT_EQ(decider.status(), Status(Decider::OnActiveScreen{}));
-    decider.update(facing("B"), idle, 1.1);
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", 0.0}));
+    Decider decider({});
+    run(decider, {{facing("B"), 1.0, dwelling("B", 0)},
+                  {noFace, 1.1, dwelling("B", 0)},
+                  {facing("B", 0.6), 1.15, dwelling("B", 0)}, // an uncertain frame is a gap too
+                  {noFace, 1.25, Decider::NoFace{}},          // 0.25 s after B was last seen
+                  {facing("B"), 1.3, dwelling("B", 0)},       // the dwell starts over
+                  {facing("C"), 1.5, dwelling("C", 0)},       // so does a new best screen's
+                  {away, 1.8, Decider::OffScreen{}}});
+    Decider survivor({});
+    run(survivor, {{facing("B"), 0.0, dwelling("B", 0)},
+                   {noFace, 0.1, dwelling("B", 0)},
+                   {facing("B"), 0.2, dwelling("B", 0.2 / 0.3)}, // the dwell went on
+                   {noFace, 0.3, dwelling("B", 0.2 / 0.3)}});    // no switch during a gap
+    Decider::Configuration tolerant;
+    tolerant.gapTolerance = 0.25;
+    Decider exact(tolerant);
+    run(exact, {{facing("B"), 1.0, dwelling("B", 0)},
+                {away, 1.25, dwelling("B", 0)}, // exactly at the tolerance
+                {away, 1.375, Decider::OffScreen{}}});
+    Decider fresh({});
+    run(fresh, {{away, 0.0, Decider::OffScreen{}}, {facing("A", 0.7499), 0.5, Decider::Uncertain{}}});
 }
 
 TEST(SwitchDecider, HoldBacksInPriorityOrder) {
-    Decider decider(defaults());
+    Decider decider({});
     decider.didSwitch("A", 1.0); // so that the cooldown holds too
-    decider.update(facing("B"), idle, 1.0);
-    InputActivity busy{0.0, 0.0, false, true};
-    EXPECT_FALSE(decider.update(facing("B"), busy, 1.3));
-    EXPECT_EQ(decider.status(), Status(Decider::WaitingForModifiers{"B"}));
-    busy = {0.0, 0.0, true, false};
-    EXPECT_FALSE(decider.update(facing("B"), busy, 1.31));
-    EXPECT_EQ(decider.status(), Status(Decider::WaitingForModifiers{"B"}));
-    busy.mouseButtonDown = false;
-    EXPECT_FALSE(decider.update(facing("B"), busy, 1.32));
-    EXPECT_EQ(decider.status(), Status(Decider::WaitingForPointer{"B"}));
-    busy.secondsSincePointer = 1.5; // exactly elapsed
-    EXPECT_FALSE(decider.update(facing("B"), busy, 1.33));
-    EXPECT_EQ(decider.status(), Status(Decider::WaitingForKeyboard{"B"}));
-    busy.secondsSinceKeyboard = 1.0;
-    EXPECT_FALSE(decider.update(facing("B"), busy, 1.34));
-    EXPECT_EQ(decider.status(), Status(Decider::CoolingDown{"B"}));
-    EXPECT_EQ(decider.update(facing("B"), busy, 1.6), "B");
+    run(decider, {{facing("B"), 1.0, dwelling("B", 0)},
+                  {facing("B"), 1.3, Decider::WaitingForModifiers{"B"}, {}, {0, 0, false, true}},
+                  {facing("B"), 1.31, Decider::WaitingForModifiers{"B"}, {}, {0, 0, true, false}},
+                  {facing("B"), 1.32, Decider::WaitingForPointer{"B"}, {}, {0, 0, false, false}},
+                  {facing("B"), 1.33, Decider::WaitingForKeyboard{"B"}, {}, {0, 1.5, false, false}},
+                  {facing("B"), 1.34, Decider::CoolingDown{"B"}, {}, {1.0, 1.5, false, false}},
+                  {facing("B"), 1.6, Decider::CoolingDown{"B"}, "B", {1.0, 1.5, false, false}}});
+
+    Decider::Configuration patient; // idle input never holds back, whatever the grace periods
+    patient.typingGrace = patient.pointerGrace = 1e300;
+    Decider idleUser(patient);
+    run(idleUser, {{facing("B"), 1.0, dwelling("B", 0)}, {facing("B"), 1.3, dwelling("B", 0), "B"}});
 }
 
-TEST(SwitchDecider, IdleInputNeverHoldsBack) {
-    EXPECT_EQ(InputActivity::idle, InputActivity{});
-    EXPECT_TRUE(std::isinf(InputActivity::idle.secondsSinceKeyboard));
-    EXPECT_TRUE(std::isinf(InputActivity::idle.secondsSincePointer));
-    auto configuration = defaults();
-    configuration.typingGrace = 1e300;
-    configuration.pointerGrace = 1e300;
-    Decider decider = dwelledOnB(configuration);
-    EXPECT_EQ(decider.update(facing("B"), idle, 1.3), "B");
-}
+TEST(SwitchDecider, ActiveScreenChangesDropTheCandidate) {
+    Decider looking({});
+    looking.didSwitch("A", 0.0);
+    run(looking, {{facing("B"), 1.0, dwelling("B", 0)},
+                  {facing("A", 0.5001), 1.05, Decider::OnActiveScreen{}}, // at once, even when not confident
+                  {facing("B"), 1.1, dwelling("B", 0)}});
 
-TEST(SwitchDecider, SetActiveScreenDropsTheCandidateOnlyOnAChange) {
-    Decider decider(defaults());
+    // setActiveScreen() drops it only on a change.
+    Decider decider({});
     decider.setActiveScreen("A");
-    decider.update(facing("B"), idle, 0.0);
+    run(decider, {{facing("B"), 0.0, dwelling("B", 0)}});
     decider.setActiveScreen("A");
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", 0.0}));
-    decider.update(facing("B"), idle, 0.15);
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", 0.5})) << "candidate kept";
-
+    run(decider, {{facing("B"), 0.15, dwelling("B", 0.5)}});
     decider.setActiveScreen("C");
     EXPECT_EQ(decider.activeScreen(), "C");
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", 0.5})) << "status untouched";
-    decider.update(facing("B"), idle, 0.2);
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", 0.0})) << "candidate dropped";
-
+    EXPECT_EQ(decider.status(), dwelling("B", 0.5)); // the status is left alone
+    run(decider, {{facing("B"), 0.2, dwelling("B", 0)}});
     decider.setActiveScreen(std::nullopt);
     EXPECT_FALSE(decider.activeScreen());
-    decider.update(facing("B"), idle, 0.3);
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", 0.0}));
+    run(decider, {{facing("B"), 0.3, dwelling("B", 0)}});
     decider.setActiveScreen(std::nullopt);
-    decider.update(facing("B"), idle, 0.4);
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", (0.4 - 0.3) / 0.3})) << "candidate kept";
+    run(decider, {{facing("B"), 0.4, dwelling("B", (0.4 - 0.3) / 0.3)}});
 }
 
-TEST(SwitchDecider, ZeroDwellSwitchesOnTheFirstFreeFrame) {
-    auto configuration = defaults();
-    configuration.dwell = 0;
-    Decider decider(configuration);
-    EXPECT_FALSE(decider.update(facing("A"), {0.2, 9.0, false, false}, 0.0));
-    EXPECT_EQ(decider.status(), Status(Decider::WaitingForKeyboard{"A"}));
-    EXPECT_EQ(decider.update(facing("A"), idle, 0.1), "A");
+TEST(SwitchDecider, ZeroDwellAndTimeGoingBackwards) {
+    Decider::Configuration instant;
+    instant.dwell = 0;
+    Decider decider(instant);
+    run(decider, {{facing("A"), 0.0, Decider::WaitingForKeyboard{"A"}, {}, {0.2, 9.0, false, false}},
+                  {facing("A"), 0.1, Decider::WaitingForKeyboard{"A"}, "A"}});
+    Decider fresh(instant);
+    run(fresh, {{facing("A"), 0.0, Decider::NoFace{}, "A"}}); // never dwelling
 
-    Decider fresh(configuration);
-    EXPECT_EQ(fresh.update(facing("A"), idle, 0.0), "A");
-    EXPECT_EQ(fresh.status(), Status(Decider::NoFace{}));
+    Decider backwards({});
+    run(backwards, {{facing("B"), 10.0, dwelling("B", 0)},
+                    {facing("B"), 9.0, dwelling("B", -1.0 / 0.3)},
+                    {noFace, 5.0, dwelling("B", -1.0 / 0.3)}, // a negative gap is within the tolerance
+                    {facing("B"), 10.3, dwelling("B", -1.0 / 0.3), "B"}});
+    backwards.didSwitch("B", 10.3);
+    run(backwards, {{facing("C"), 3.0, dwelling("C", 0)},
+                    {facing("C"), 3.5, Decider::CoolingDown{"C"}}, // before the last switch
+                    {facing("C"), 11.0, Decider::CoolingDown{"C"}, "C"}});
 }
 
-TEST(SwitchDecider, TimeGoingBackwardsDelaysButDoesNotBreak) {
-    Decider decider(defaults());
-    decider.update(facing("B"), idle, 10.0);
-    EXPECT_FALSE(decider.update(facing("B"), idle, 9.0));
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"B", -1.0 / 0.3}));
-    EXPECT_FALSE(decider.update(noFace, idle, 5.0)); // a negative gap is within the tolerance
-    EXPECT_EQ(decider.update(facing("B"), idle, 10.3), "B");
-    decider.didSwitch("B", 10.3);
-    decider.update(facing("C"), idle, 3.0);
-    EXPECT_FALSE(decider.update(facing("C"), idle, 3.5)); // before the last switch: cooled down
-    EXPECT_EQ(decider.status(), Status(Decider::CoolingDown{"C"}));
-    EXPECT_EQ(decider.update(facing("C"), idle, 11.0), "C");
+TEST(SwitchDecider, MalformedAndNaNInputNeverLetASwitchThrough) {
+    Decider decider({});
+    run(decider, {{ScreenPrediction{}, 0.0, Decider::NoFace{}},
+                  {ScreenPrediction{{0.1, 0.9}, {"A"}, false, 0}, 0.5, Decider::NoFace{}}, // best has no ID
+                  {ScreenPrediction{{NAN, 0.1}, {"A", "B"}, false, 0}, 0.7, Decider::Uncertain{}},
+                  {facing("B"), 1.0, dwelling("B", 0)},
+                  {facing("B"), 1.3, Decider::WaitingForPointer{"B"}, {}, {NAN, NAN, false, false}}});
+    EXPECT_FALSE(decider.update(facing("B"), idle, NAN));
+    EXPECT_TRUE(std::isnan(std::get<Decider::Dwelling>(decider.status()).progress));
+    run(decider, {{noFace, 1.4, Decider::NoFace{}}}); // NaN last-seen time: no tolerance
+
+    Decider single({});
+    run(single, {{ScreenPrediction{{1.0}, {"A"}, false, 0}, 0.0, dwelling("A", 0)}});
 }
 
-TEST(SwitchDecider, PredictionsWithoutScreensCountAsNoFace) {
-    Decider decider(defaults());
-    decider.update(ScreenPrediction{}, idle, 0.0);
-    EXPECT_EQ(decider.status(), Status(Decider::NoFace{}));
-    ScreenPrediction unlabelled{{0.1, 0.9}, {"A"}, false, 0}; // best index 1 has no ID
-    EXPECT_FALSE(decider.update(unlabelled, idle, 1.0));
-    EXPECT_EQ(decider.status(), Status(Decider::NoFace{}));
-    ScreenPrediction single{{1.0}, {"A"}, false, 0};
-    decider.update(single, idle, 2.0);
-    EXPECT_EQ(decider.status(), Status(Decider::Dwelling{"A", 0.0}));
-}
-
-TEST(SwitchDecider, NaNNeverLetsASwitchThrough) {
-    Decider decider(defaults());
-    decider.update(ScreenPrediction{{NAN, 0.1}, {"A", "B"}, false, 0}, idle, 0.0);
-    EXPECT_EQ(decider.status(), Status(Decider::Uncertain{}));
-
-    Decider held = dwelledOnB();
-    EXPECT_FALSE(held.update(facing("B"), {NAN, NAN, false, false}, 1.3));
-    EXPECT_EQ(held.status(), Status(Decider::WaitingForPointer{"B"}));
-    EXPECT_FALSE(held.update(facing("B"), idle, NAN));
-    EXPECT_EQ(caseName(held.status()), "dwelling");
-    EXPECT_TRUE(std::isnan(std::get<Decider::Dwelling>(held.status()).progress));
-    EXPECT_FALSE(held.update(noFace, idle, 1.4)); // NaN last-seen time: no tolerance
-    EXPECT_EQ(held.status(), Status(Decider::NoFace{}));
-}
-
-TEST(SwitchDecider, StatusEqualityAndCaseNames) {
-    EXPECT_NE(Status(Decider::Dwelling{"A", 0.5}), Status(Decider::Dwelling{"A", 0.5000001}));
-    EXPECT_NE(Status(Decider::Dwelling{"A", 0.5}), Status(Decider::Dwelling{"B", 0.5}));
-    EXPECT_NE(Status(Decider::WaitingForKeyboard{"A"}), Status(Decider::WaitingForPointer{"A"}));
-    EXPECT_EQ(Status(Decider::CoolingDown{"A"}), Status(Decider::CoolingDown{std::string("A")}));
-
-    EXPECT_EQ(caseName(Decider::Dwelling{"A", 0}), "dwelling");
-    EXPECT_EQ(caseName(Decider::WaitingForKeyboard{"A"}), "waitingForKeyboard");
-    EXPECT_EQ(caseName(Decider::WaitingForPointer{"A"}), "waitingForPointer");
-    EXPECT_EQ(caseName(Decider::WaitingForModifiers{"A"}), "waitingForModifiers");
-    EXPECT_EQ(caseName(Decider::CoolingDown{"A"}), "coolingDown");
-    EXPECT_EQ(caseName(Decider::NoFace{}), "noFace");
-    EXPECT_EQ(caseName(Decider::OffScreen{}), "offScreen");
-    EXPECT_EQ(caseName(Decider::Uncertain{}), "uncertain");
-    EXPECT_EQ(caseName(Decider::OnActiveScreen{}), "onActiveScreen");
-    EXPECT_EQ(Status{}.index(), 0u); // Dwelling comes first
+TEST(SwitchDecider, EachStatusNamesItsCaseInOrder) {
+    auto names = []<std::size_t... I>(std::index_sequence<I...>) {
+        return ((std::string(caseName(Status(std::in_place_index<I>))) + " ") + ...);
+    }
+    (std::make_index_sequence<std::variant_size_v<Status>>());
+    EXPECT_EQ(names, "dwelling waitingForKeyboard waitingForPointer waitingForModifiers coolingDown noFace "
+                     "offScreen uncertain onActiveScreen ");
 }

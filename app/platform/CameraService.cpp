@@ -278,6 +278,7 @@ struct CameraService::Session : std::enable_shared_from_this<Session> {
     std::optional<int> rate; // the rate asked of the device, if any
     std::atomic<Phase> phase{Phase::starting};
     std::atomic<double> lastFrame{0};
+    std::atomic<bool> frameSeen{false}; // since the last play
     std::mutex mutex;
     std::string setupError; // the first error while starting
 
@@ -503,9 +504,11 @@ std::shared_ptr<CameraService::Session> CameraService::buildSession(const Device
     return session;
 }
 
-// Runs the pipeline and waits for the first frame (a live pipeline reaches PLAYING only then).
+// Runs the pipeline and waits for its first frame. A live pipeline reaches PLAYING only then; a
+// pipeline of files does so on an end of stream too, which is no start.
 bool CameraService::play(Session& session, std::string& error) {
     session.phase = Session::Phase::starting;
+    session.frameSeen = false;
     session.takeSetupError();
     auto fail = [&](const std::string& fallback) {
         auto noted = session.takeSetupError();
@@ -528,7 +531,7 @@ bool CameraService::play(Session& session, std::string& error) {
         GstState state = GST_STATE_NULL;
         result = gst_element_get_state(session.pipeline, &state, nullptr, 50 * GST_MSECOND);
         if (result == GST_STATE_CHANGE_FAILURE) return fail("the pipeline cannot play");
-        if (result != GST_STATE_CHANGE_ASYNC && state == GST_STATE_PLAYING) break;
+        if (result != GST_STATE_CHANGE_ASYNC && state == GST_STATE_PLAYING && session.frameSeen) break;
         {
             std::lock_guard lock(session.mutex);
             if (!session.setupError.empty()) break;
@@ -538,7 +541,7 @@ bool CameraService::play(Session& session, std::string& error) {
     GstState state = GST_STATE_NULL;
     gst_element_get_state(session.pipeline, &state, nullptr, 0);
     auto noted = session.takeSetupError();
-    if (!noted.empty() || state != GST_STATE_PLAYING) {
+    if (!noted.empty() || state != GST_STATE_PLAYING || !session.frameSeen) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g", options_.startTimeout);
         return fail(noted.empty() ? "no frame within " + std::string(seconds) + " s" : noted);
@@ -595,6 +598,7 @@ void CameraService::report(bool running) {
 void CameraService::frameArrived(Session& session, void* opaque) {
     auto* sample = static_cast<GstSample*>(opaque);
     session.lastFrame = uptime();
+    session.frameSeen = true;
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     if (!buffer || frameBusy_.exchange(true)) {
         gst_sample_unref(sample);

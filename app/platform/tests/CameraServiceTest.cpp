@@ -399,7 +399,7 @@ TEST_F(CameraServiceTest, UnpluggedCameraReportsNotRunningAndOpensOnTheNextStart
     fs::remove(folder / "frame001.jpg");
     ASSERT_TRUE(recorder.waitForStates(2));
     EXPECT_EQ(recorder.stateList(), (std::vector<bool>{true, false}));
-    EXPECT_EQ(log.count("Capture runtime error: "), 1u);
+    EXPECT_EQ(log.count("Capture runtime error: "), 1u) << testing::PrintToString(messages(log));
     EXPECT_EQ(log.count("Camera restart failed: "), 1u);
 
     makePictures();

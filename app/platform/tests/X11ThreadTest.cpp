@@ -1,11 +1,15 @@
 #include "platform/X11Thread.h"
 
-#include "TestDesktop.h"
+#include "engine/Clock.h"
+#include "engine/tests/CapturingLog.h"
+#include "platform/HotKeys.h"
+#include "platform/InputMonitor.h"
+#include "platform/WindowControl.h"
+// After the engine's headers: Xlib's macros (Status, None) clash with names declared there.
+#include "platform/tests/TestDesktop.h"
 
 #include <atomic>
-#include <gtest/gtest.h>
-#include <mutex>
-#include <vector>
+#include <cmath>
 
 namespace orvane {
 namespace {
@@ -13,34 +17,23 @@ namespace {
 using test::TestDesktop;
 using test::waitUntil;
 
-TEST(X11Thread, RunsTasksInOrderAndTimersWhenDue) {
+TEST(X11Thread, RunsTasksTimersAndEventHandlersAndTrapsErrorsOfVanishedWindows) {
     X11Thread thread("orvane.test", TestDesktop::shared().display());
-    std::mutex mutex;
-    std::vector<std::string> order;
-    auto note = [&](std::string what) {
-        std::lock_guard lock(mutex);
-        order.push_back(std::move(what));
-    };
-    thread.performAfter(0.05, [&] { note("later"); });
-    thread.performAfter(0.01, [&] { note("soon"); });
-    thread.perform([&] { note("first"); });
-    thread.perform([&] { note("second"); });
-    thread.sync();
-    ASSERT_TRUE(waitUntil([&] {
-        std::lock_guard lock(mutex);
-        return order.size() == 4;
-    }));
-    EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "soon", "later"}));
+    std::vector<std::string> order; // used on the thread only
+    thread.performAfter(0.05, [&] { order.push_back("later"); });
+    thread.performAfter(0.01, [&] { order.push_back("soon"); });
+    thread.perform([&] { order.push_back("first"); });
+    thread.perform([&] { order.push_back("second"); });
+    ASSERT_TRUE(waitUntil([&] { return thread.call([&] { return order.size(); }) == 4; }));
+    EXPECT_EQ(thread.call([&] { return order; }),
+              (std::vector<std::string>{"first", "second", "soon", "later"}));
     EXPECT_TRUE(thread.call([&] { return thread.isCurrent(); }));
     EXPECT_FALSE(thread.isCurrent());
-}
 
-TEST(X11Thread, HandsEventsToHandlersUntilOneTakesIt) {
-    auto& desktop = TestDesktop::shared();
-    X11Thread thread("orvane.test", desktop.display());
+    // Handlers see events in the order they were added, until one takes the event.
     std::atomic<int> seenByFirst = 0, seenBySecond = 0;
+    Display* display = thread.call([&] { return thread.display(); }); // used on the thread only
     Window window = thread.call([&] {
-        Display* display = thread.display();
         Window w = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
         XSelectInput(display, w, PropertyChangeMask);
         return w;
@@ -56,47 +49,54 @@ TEST(X11Thread, HandsEventsToHandlersUntilOneTakesIt) {
     });
     auto touch = [&] {
         thread.perform([&] {
-            XChangeProperty(thread.display(), window, XA_WM_NAME, XA_STRING, 8, PropModeReplace,
+            XChangeProperty(display, window, XA_WM_NAME, XA_STRING, 8, PropModeReplace,
                             reinterpret_cast<const unsigned char*>("x"), 1);
         });
     };
     touch();
     ASSERT_TRUE(waitUntil([&] { return seenByFirst == 1; }));
     EXPECT_EQ(seenBySecond, 0);
-
     thread.removeEventHandler(first);
     touch();
     ASSERT_TRUE(waitUntil([&] { return seenBySecond == 1; }));
     EXPECT_EQ(seenByFirst, 1);
-}
 
-TEST(X11Thread, ErrorOfAVanishedWindowIsTrappedNotFatal) {
-    X11Thread thread("orvane.test", TestDesktop::shared().display());
-    auto outcome = thread.call([&] {
-        Display* display = thread.display();
-        Window gone = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
-        XDestroyWindow(display, gone);
+    // A window that vanished mid-query: the innermost trap takes the error, the process goes on.
+    auto [innerFailed, outerError, read] = thread.call([&] {
+        XDestroyWindow(display, window);
         X11ErrorTrap outer(display);
-        bool innerFailed = false;
+        bool failed = false;
         {
             X11ErrorTrap inner(display);
-            XMapWindow(display, gone);
-            innerFailed = inner.failed();
+            XMapWindow(display, window);
+            failed = inner.failed();
         }
         XWindowAttributes attributes;
-        Status read = XGetWindowAttributes(display, gone, &attributes);
-        return std::tuple(innerFailed, outer.lastError(), read);
+        Status status = XGetWindowAttributes(display, window, &attributes);
+        return std::tuple(failed, outer.lastError(), status);
     });
-    auto [innerFailed, outerError, read] = outcome;
     EXPECT_TRUE(innerFailed);
-    EXPECT_EQ(outerError, BadWindow); // the inner trap took the first error, the outer one the second
+    EXPECT_EQ(outerError, BadWindow);
     EXPECT_EQ(read, 0);
 }
 
-TEST(X11Thread, RunsTasksWithoutAnXServer) {
-    X11Thread thread("orvane.test", ":65000"); // nothing listens there
+TEST(X11Thread, WithoutAnXServerTasksStillRunAndTheDesktopServicesReadAsAbsent) {
+    X11Thread thread("orvane.test", "unix:/nonexistent/display");
     EXPECT_EQ(thread.call([&] { return thread.display(); }), nullptr);
     EXPECT_EQ(thread.call([] { return 42; }), 42);
+
+    test::CollectingQueue main;
+    SystemClock clock;
+    X11InputSource input(thread, main, clock);
+    EXPECT_FALSE(input.isMonitoring());
+    EXPECT_TRUE(std::isinf(input.secondsSinceLast(InputEvent::keyDown)));
+    EXPECT_FALSE(input.buttonDown(0));
+    EXPECT_EQ(input.modifierFlags(), 0u);
+
+    test::CapturingLog log;
+    X11HotKeys hotKeys(thread, log);
+    EXPECT_FALSE(hotKeys.registerHotKey([] {}));
+    EXPECT_FALSE(windowControlAvailable(thread, [](const char*) { return std::optional<std::string>(); }));
 }
 
 } // namespace

@@ -171,9 +171,11 @@ struct BlazeFaceDetector::Model {
         const cv::Mat uvPlane(frame.height / 2, frame.width / 2, CV_8UC2, const_cast<std::uint8_t*>(frame.uv),
                               static_cast<std::size_t>(frame.uvStride));
         const cv::Size target(u1 - u0, v1 - v0);
-        cv::resize(yPlane(cv::Rect(ix0, iy0, ix1 - ix0, iy1 - iy0)), luma, target, 0, 0, cv::INTER_AREA);
+        // Bilinear, as MediaPipe prepares this model's input: an area resize costs ten times as much
+        // and found no more faces in the tests.
+        cv::resize(yPlane(cv::Rect(ix0, iy0, ix1 - ix0, iy1 - iy0)), luma, target, 0, 0, cv::INTER_LINEAR);
         cv::resize(uvPlane(cv::Rect(ix0 / 2, iy0 / 2, (ix1 - ix0) / 2, (iy1 - iy0) / 2)), chroma, target, 0,
-                   0, cv::INTER_AREA);
+                   0, cv::INTER_LINEAR);
 
         // BT.601 limited range, as GStreamer's videoconvert writes NV12.
         auto* data = input.ptr<float>();

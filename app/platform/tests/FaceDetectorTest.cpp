@@ -136,10 +136,10 @@ TEST_F(FaceDetectorTest, ReportsTheBoxFromTheBottomLeftAndTheMergedScore) {
 
 // Measured here at 25 % of the width over the 23 portrait faces turned less than 45 degrees (the
 // ears are guessed beyond that), each followed as in a video, in degrees, mean / largest:
-//   mirrored frame: yaw + mirrored yaw 2.8 / 9.7, pitch change 2.3 / 5.4, roll + mirrored roll 2.1 / 5.6;
-//   face turned 10 degrees either way: roll error 1.7 / 5.3, yaw change 2.5 / 7.6, pitch 2.4 / 7.3;
+//   mirrored frame: yaw + mirrored yaw 2.6 / 9.0, pitch change 1.9 / 5.1, roll + mirrored roll 2.2 / 6.1;
+//   face turned 10 degrees either way: roll error 1.6 / 6.5, yaw change 2.8 / 7.9, pitch 2.4 / 7.7;
 //   four frames of a still face with pixel noise (sigma 3 grey levels), each frame's difference from
-//   their mean: yaw 0.61 / 2.6, pitch 0.72 / 2.9, roll 0.61 / 3.1.
+//   their mean: yaw 0.60 / 3.1, pitch 0.66 / 2.4, roll 0.72 / 2.8.
 // The bounds leave a third to a half again for other processors' arithmetic and other decoders.
 TEST_F(FaceDetectorTest, AnglesAreConsistentUnderMirroringRotationAndNoise) {
     Spread mirrorYaw, mirrorPitch, mirrorRoll, rotationYaw, rotationPitch, rotationRoll, noiseYaw, noisePitch,
@@ -204,8 +204,8 @@ TEST_F(FaceDetectorTest, AnglesAreConsistentUnderMirroringRotationAndNoise) {
     EXPECT_LT(std::max({mirrorYaw.max(), mirrorPitch.max(), mirrorRoll.max()}), 15.0);
 
     EXPECT_LT(rotationRoll.mean(), 2.5);
-    EXPECT_LT(rotationRoll.max(), 8.0);
-    EXPECT_LT(rotationYaw.mean(), 3.5);
+    EXPECT_LT(rotationRoll.max(), 9.0);
+    EXPECT_LT(rotationYaw.mean(), 4.0);
     EXPECT_LT(rotationPitch.mean(), 3.5);
 
     // Less than a degree per frame: the pose filter smooths the rest.

@@ -40,26 +40,24 @@ double totalWeight(const std::vector<ScreenModel::WeightedSample>& ws, const std
     return sum;
 }
 
-// Displays 0.6 rad (about 34 degrees) apart in yaw; the head follows a dot across each display,
-// clicks scatter a little more; the face box moves with the head.
+// Displays 0.6 rad (about 34 degrees) apart in yaw, the head anywhere on each; the face box moves with it.
 std::vector<LabeledSample> synthetic(const std::vector<std::string>& ids, int calibration, int clicks,
                                      unsigned seed = 7) {
     std::mt19937 rng(seed);
-    std::normal_distribution<double> noise(0, 1);
-    std::uniform_real_distribution<double> across(-0.12, 0.12);
+    std::uniform_real_distribution<double> across(-0.15, 0.15);
     std::vector<LabeledSample> samples;
-    auto pose = [&](std::size_t k, double spread) {
-        double yaw = (double(k) - double(ids.size() - 1) / 2) * 0.6 + across(rng) + spread * noise(rng);
-        double pitch = (k % 2 ? 0.05 : -0.05) + 0.5 * across(rng) + spread * noise(rng);
-        double faceX = 0.5 - 0.2 * yaw + 0.01 * noise(rng), faceY = 0.45 + 0.1 * pitch + 0.01 * noise(rng);
-        return HeadPose{yaw, pitch, 0.01 * noise(rng), faceX, faceY, 0.2 + 0.005 * noise(rng)};
-    };
-    for (std::size_t k = 0; k < ids.size(); ++k)
-        for (int i = 0; i < calibration; ++i)
-            samples.push_back({pose(k, 0.02), ids[k], Source::calibration, at(i)});
-    for (int i = 0; i < clicks; ++i)
-        for (std::size_t k = 0; k < ids.size(); ++k)
-            samples.push_back({pose(k, 0.04), ids[k], Source::click, at(1000 + i)});
+    for (int i = 0; i < calibration + clicks; ++i)
+        for (std::size_t k = 0; k < ids.size(); ++k) {
+            double yaw = (double(k) - double(ids.size() - 1) / 2) * 0.6 + across(rng);
+            double pitch = (k % 2 ? 0.05 : -0.05) + across(rng) / 2;
+            HeadPose pose{yaw,
+                          pitch,
+                          across(rng) / 10,
+                          0.5 - 0.2 * yaw + across(rng) / 10,
+                          0.45 + 0.1 * pitch + across(rng) / 10,
+                          0.2 + across(rng) / 30};
+            samples.push_back({pose, ids[k], i < calibration ? Source::calibration : Source::click, at(i)});
+        }
     return samples;
 }
 

@@ -59,12 +59,12 @@ std::vector<std::uint32_t> readValues(Display* display, Window window, Atom name
 }
 
 std::optional<std::int32_t> clientPid(Display* display, Window window) {
-    XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
+    XResClientIdSpec clientIdSpec{window, XRES_CLIENT_ID_PID_MASK};
     long count = 0;
     XResClientIdValue* values = nullptr;
     X11ErrorTrap trap(display);
     std::optional<std::int32_t> pid;
-    if (XResQueryClientIds(display, 1, &spec, &count, &values) == Success) {
+    if (XResQueryClientIds(display, 1, &clientIdSpec, &count, &values) == Success) {
         for (long i = 0; i < count && !pid; ++i) {
             pid_t found = XResGetClientPid(&values[i]);
             if (found > 0) pid = found;

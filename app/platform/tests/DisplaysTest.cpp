@@ -70,6 +70,9 @@ TEST(Displays, OrderBoundsAndIDsFollowTheMonitorsAcrossRestartsAndReplugging) {
     X11Displays displays{thread, main, desktop.display()};
     int changes = 0;
     displays.onChange = [&] { ++changes; };
+    auto xrandr = [&](const std::string& arguments) {
+        desktop.run("xrandr " + arguments + " >/dev/null 2>&1");
+    };
     auto waitForChange = [&] {
         int before = changes;
         return test::waitUntil([&] {
@@ -89,22 +92,24 @@ TEST(Displays, OrderBoundsAndIDsFollowTheMonitorsAcrossRestartsAndReplugging) {
     X11Thread again{"orvane.test2", desktop.display()};
     EXPECT_EQ(X11Displays(again, main, desktop.display()).current(), before);
 
-    desktop.removeMonitor("RIGHT");
+    // A monitor is changed by deleting it first (RandR wants that); Xvfb reports it with a root configure
+    // only.
+    xrandr("--delmonitor RIGHT");
     ASSERT_TRUE(waitForChange());
     EXPECT_EQ(names(displays.current()), (std::vector<std::string>{"LEFT"}));
-    desktop.setMonitor("RIGHT", before[1].bounds);
+    xrandr("--setmonitor RIGHT 1920/508x1080/286+1920+0 none");
     ASSERT_TRUE(waitForChange());
     EXPECT_EQ(displays.current(), before);
     // Listed again in the other order by the server, still sorted left to right.
-    desktop.removeMonitor("LEFT");
-    desktop.setMonitor("LEFT", before[0].bounds, "screen");
+    xrandr("--delmonitor LEFT");
+    xrandr("--setmonitor LEFT 1920/508x1080/286+0+0 screen");
     ASSERT_TRUE(waitForChange());
     EXPECT_EQ(displays.current(), before);
     // A mirror of RIGHT is left out.
-    desktop.setMonitor("CLONE", before[1].bounds);
+    xrandr("--setmonitor CLONE 1920/508x1080/286+1920+0 none");
     ASSERT_TRUE(waitForChange());
     EXPECT_EQ(displays.current(), before);
-    desktop.removeMonitor("CLONE");
+    xrandr("--delmonitor CLONE");
 
     // The EDID of LEFT's output "screen" names it; RIGHT has no output and keeps its name-based ID.
     auto edid = edidBlock("DEL", 0xA0C3, 0x4C4B4A31);
@@ -121,10 +126,10 @@ TEST(Displays, OrderBoundsAndIDsFollowTheMonitorsAcrossRestartsAndReplugging) {
     EXPECT_EQ(current[1].uuid, before[1].uuid);
 
     // Equal left edges: the upper one first, whatever the server's order.
-    desktop.removeMonitor("LEFT");
-    desktop.removeMonitor("RIGHT");
-    desktop.setMonitor("BOTTOM", {0, 540, 1920, 540}, "screen");
-    desktop.setMonitor("TOP", {0, 0, 1920, 540});
+    xrandr("--delmonitor LEFT");
+    xrandr("--delmonitor RIGHT");
+    xrandr("--setmonitor BOTTOM 1920/508x540/143+0+540 screen");
+    xrandr("--setmonitor TOP 1920/508x540/143+0+0 none");
     EXPECT_EQ(names(displays.current()), (std::vector<std::string>{"TOP", "BOTTOM"}));
 }
 

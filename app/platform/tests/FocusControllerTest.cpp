@@ -79,7 +79,6 @@ TEST_F(FocusTest, RequestIsConfirmedWithItsMethodAndARefusingWindowIsRetriedThen
     // Once A is gone, the left display's window never wants the keyboard (ICCCM input hint).
     a.terminate();
     refusing.createWindow({.frame = {100, 100, 400, 300}, .acceptsFocus = false});
-    use(b, wb);
     expectOutcome(left, FocusMethod::inputFocus, false, "Refuser");
     EXPECT_EQ(log.lines(), (std::vector<test::CapturingLog::Line>{
                                {"focus", LogLevel::info,

@@ -54,51 +54,88 @@ class FakeService : public QDBusVirtualObject {
     Answer answer_;
 };
 
-struct SessionMonitorTest : ::testing::Test {
-    // QtDBus needs an application object; its replies and signals arrive through the event loop.
-    SessionMonitorTest() {
-        static int argc = 1;
-        static char* argv[] = {const_cast<char*>("platform_tests"), nullptr};
-        if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    }
+// Runs the event loop, which delivers QtDBus's replies and signals, until the condition holds.
+bool processEventsUntil(const std::function<bool()>& condition) {
+    return waitUntil([&] {
+        QCoreApplication::processEvents();
+        return condition();
+    });
+}
 
-    // A new connection to one of the desktop's private buses ("SESSION" or "SYSTEM").
-    QDBusConnection bus(const std::string& which) {
-        static int counter = 0;
+QDBusConnection noBus(const char* name) {
+    return QDBusConnection::connectToBus("unix:path=/nonexistent/bus", name);
+}
+
+} // namespace
+
+TEST(SessionMonitorTest, LogindAndTheScreenSaverDecideTheVerdictAndMissingServicesArePermissive) {
+    static int argc = 1;
+    static char* argv[] = {const_cast<char*>("platform_tests"), nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv); // QtDBus needs one, for good
+    // Private buses, on which anyone may own any name; its X server has no power management.
+    TestDesktop desktop("--dbus --system-bus");
+    auto bus = [&, counter = 0](const std::string& which) mutable {
         return QDBusConnection::connectToBus(
             QString::fromStdString(desktop.variable("DBUS_" + which + "_BUS_ADDRESS")),
             QStringLiteral("orvane-test-%1").arg(++counter));
-    }
-    static QDBusConnection noBus(const char* name) {
-        return QDBusConnection::connectToBus("unix:path=/nonexistent/bus", name);
-    }
-    // The engine's real state monitor over the session, in virtual time.
-    void startMonitor(LinuxSession& session) {
-        monitor = std::make_unique<SystemStateMonitor>(session, main);
-        monitor->start();
-    }
-    template <typename Condition> static bool processEventsUntil(Condition condition) {
-        return waitUntil([&] {
-            QCoreApplication::processEvents();
-            return condition();
-        });
-    }
-    bool becomes(bool active) {
-        return processEventsUntil([&] { return monitor->isActive() == active; });
-    }
-
-    // Private buses, on which anyone may own any name; its X server has no power management.
-    TestDesktop desktop{"--dbus --system-bus"};
+    };
     CapturingLog log;
     ManualClock clock;
     ManualScheduler scheduler{clock};
     ManualQueue main{scheduler};
+    // The engine's real state monitor over the session, in virtual time.
     std::unique_ptr<SystemStateMonitor> monitor;
-};
+    auto startMonitor = [&](LinuxSession& session) {
+        monitor = std::make_unique<SystemStateMonitor>(session, main);
+        monitor->start();
+    };
+    auto becomes = [&](bool active) {
+        return processEventsUntil([&] { return monitor->isActive() == active; });
+    };
 
-} // namespace
+    {
+        SCOPED_TRACE("no buses, an X server without power management");
+        LinuxSession session(noBus("no-system-bus"), noBus("no-session-bus"), log, "c7", desktop.display());
+        startMonitor(session);
+        EXPECT_EQ(session.screenLocked(), std::nullopt);
+        EXPECT_EQ(session.onConsole(), std::nullopt);
+        EXPECT_EQ(session.displaysAsleep(), std::vector<bool>{false});
+        scheduler.advance(SystemStateMonitor::pollInterval);
+        EXPECT_TRUE(monitor->isActive());
+        EXPECT_EQ(log.count("No system bus"), 1u);
+        monitor.reset();
+    }
+    {
+        SCOPED_TRACE("a system bus without logind, a session bus with an active screen saver, no X server");
+        bool saverActive = true;
+        FakeService saver(bus("SESSION"), "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
+                          [&](const QDBusMessage& call) -> std::optional<QVariant> {
+                              if (call.member() == "GetActive") return saverActive;
+                              return std::nullopt;
+                          });
+        auto setSaver = [&](bool value) {
+            saverActive = value;
+            saver.signal("/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged",
+                         {value});
+        };
+        LinuxSession session(bus("SYSTEM"), bus("SESSION"), log, "c7", "unix:/nonexistent");
+        startMonitor(session);
+        ASSERT_TRUE(processEventsUntil([&] { return log.count("No login session") == 1; }));
+        EXPECT_NE(log.lines().back().message.find("ServiceUnknown"), std::string::npos)
+            << log.lines().back().message;
+        EXPECT_EQ(session.onConsole(), std::nullopt);
+        EXPECT_EQ(session.displaysAsleep(), std::nullopt);
+        EXPECT_TRUE(becomes(false)) << "active at start";
+        setSaver(false);
+        EXPECT_TRUE(becomes(true));
+        EXPECT_EQ(session.screenLocked(), false);
+        setSaver(true);
+        EXPECT_TRUE(becomes(false));
+        monitor.reset();
+    }
 
-TEST_F(SessionMonitorTest, LockUnlockSleepWakeAndUserSwitchFromLogindChangeTheVerdict) {
+    SCOPED_TRACE("logind");
+    const auto linesBefore = log.lines().size();
     // Found already switched away: the verdict follows the first answer.
     bool lockedHint = false, active = false;
     FakeService logind(bus("SYSTEM"), "org.freedesktop.login1", "/org/freedesktop/login1",
@@ -117,13 +154,8 @@ TEST_F(SessionMonitorTest, LockUnlockSleepWakeAndUserSwitchFromLogindChangeTheVe
         logind.signal(sessionPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
                       {"org.freedesktop.login1.Session", QVariantMap{{property, value}}, QStringList()});
     };
-    auto sessionSignal = [&](const char* name) {
-        logind.signal(sessionPath, "org.freedesktop.login1.Session", name, {});
-    };
-    auto prepareForSleep = [&](bool start) {
-        logind.signal("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
-                      {start});
-    };
+    const QString sessionInterface = "org.freedesktop.login1.Session",
+                  manager = "org.freedesktop.login1.Manager";
 
     // Without a session id the session is found by our process id.
     LinuxSession session(bus("SYSTEM"), noBus("no-session-bus"), log, "", "unix:/nonexistent");
@@ -136,16 +168,16 @@ TEST_F(SessionMonitorTest, LockUnlockSleepWakeAndUserSwitchFromLogindChangeTheVe
 
     // The hint changes without its change signal: the Lock signal alone says something happened.
     lockedHint = true;
-    sessionSignal("Lock");
+    logind.signal(sessionPath, sessionInterface, "Lock", {});
     EXPECT_TRUE(becomes(false));
     EXPECT_EQ(session.screenLocked(), true);
     set(lockedHint, "LockedHint", false);
-    sessionSignal("Unlock");
+    logind.signal(sessionPath, sessionInterface, "Unlock", {});
     EXPECT_TRUE(becomes(true));
 
-    prepareForSleep(true);
+    logind.signal("/org/freedesktop/login1", manager, "PrepareForSleep", {true});
     EXPECT_TRUE(becomes(false));
-    prepareForSleep(false);
+    logind.signal("/org/freedesktop/login1", manager, "PrepareForSleep", {false});
     EXPECT_TRUE(becomes(true));
 
     // Another user's session takes the seat, then ours comes back.
@@ -159,45 +191,5 @@ TEST_F(SessionMonitorTest, LockUnlockSleepWakeAndUserSwitchFromLogindChangeTheVe
     // With its id the session is asked for by name.
     LinuxSession named(bus("SYSTEM"), noBus("no-session-bus"), log, "c7", "unix:/nonexistent");
     EXPECT_TRUE(processEventsUntil([&] { return named.onConsole() == true; }));
-    EXPECT_TRUE(log.lines().empty());
-}
-
-TEST_F(SessionMonitorTest, TheScreenSaverLocksAndMissingBusesServicesAndDisplaysReadAsPermissive) {
-    {
-        LinuxSession session(noBus("no-system-bus"), noBus("no-session-bus"), log, "c7", desktop.display());
-        startMonitor(session);
-        EXPECT_EQ(session.screenLocked(), std::nullopt);
-        EXPECT_EQ(session.onConsole(), std::nullopt);
-        EXPECT_EQ(session.displaysAsleep(), std::vector<bool>{false}) << "no DPMS: awake";
-        scheduler.advance(SystemStateMonitor::pollInterval);
-        EXPECT_TRUE(monitor->isActive());
-        EXPECT_EQ(log.count("No system bus"), 1u);
-        monitor.reset();
-    }
-
-    // A system bus without logind, a session bus with an active screen saver, no X server.
-    bool saverActive = true;
-    FakeService saver(bus("SESSION"), "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
-                      [&](const QDBusMessage& call) -> std::optional<QVariant> {
-                          if (call.member() == "GetActive") return saverActive;
-                          return std::nullopt;
-                      });
-    auto setSaver = [&](bool value) {
-        saverActive = value;
-        saver.signal("/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged", {value});
-    };
-    LinuxSession session(bus("SYSTEM"), bus("SESSION"), log, "c7", "unix:/nonexistent");
-    startMonitor(session);
-    ASSERT_TRUE(processEventsUntil([&] { return log.count("No login session") == 1; }));
-    EXPECT_NE(log.lines().back().message.find("ServiceUnknown"), std::string::npos)
-        << log.lines().back().message;
-    EXPECT_EQ(session.onConsole(), std::nullopt);
-    EXPECT_EQ(session.displaysAsleep(), std::nullopt);
-    EXPECT_TRUE(becomes(false)) << "the screen saver is active at start";
-    setSaver(false);
-    EXPECT_TRUE(becomes(true));
-    EXPECT_EQ(session.screenLocked(), false);
-    setSaver(true);
-    EXPECT_TRUE(becomes(false));
-    monitor.reset();
+    EXPECT_EQ(log.lines().size(), linesBefore);
 }

@@ -89,25 +89,10 @@ class TestDesktop {
         return list;
     }
 
-    // Runs a shell command against this desktop (its variables set); returns the exit status.
+    // Runs a shell command against this desktop; returns the exit status.
     int run(const std::string& command) const {
-        std::string prefix, ignored;
-        for (const auto& [name, value] : variables_)
-            prefix += name + "='" + value + "' ";
-        return runCapturing(prefix + command, ignored);
-    }
-
-    // Replaces a monitor (deleting it first, as RandR wants); geometry in pixels, 96 dots per inch.
-    void setMonitor(const std::string& name, const Rect& bounds, const std::string& output = "none") const {
-        removeMonitor(name);
-        auto px = [](double v) { return std::to_string(long(v)); };
-        auto mm = [](double v) { return std::to_string(long(v * 25.4 / 96)); };
-        run("xrandr --setmonitor " + name + " " + px(bounds.width) + "/" + mm(bounds.width) + "x" +
-            px(bounds.height) + "/" + mm(bounds.height) + "+" + px(bounds.x) + "+" + px(bounds.y) + " " +
-            output + " >/dev/null");
-    }
-    void removeMonitor(const std::string& name) const {
-        run("xrandr --delmonitor " + name + " >/dev/null 2>&1");
+        std::string ignored;
+        return runCapturing("DISPLAY=" + display() + " " + command, ignored);
     }
 
   private:
@@ -153,8 +138,7 @@ class CollectingQueue : public MainQueue {
 struct WindowSpec {
     Rect frame{100, 100, 400, 300}; // where the window manager should put it: frame's top-left, client size
     std::string type = {}; // "" for none, else the _NET_WM_WINDOW_TYPE_ suffix: "NORMAL", "DOCK", ...
-    std::optional<double> opacity = {}; // 0 to 1, as _NET_WM_WINDOW_OPACITY
-    bool minimised = false;
+    std::optional<double> opacity = {};        // 0 to 1, as _NET_WM_WINDOW_OPACITY
     bool acceptsFocus = true;                  // WM_HINTS input
     std::optional<unsigned long> desktop = {}; // _NET_WM_DESKTOP asked for at mapping; 0xFFFFFFFF for all
 };
@@ -183,7 +167,7 @@ class TestClient {
     Display* connection() const { return connection_; }
     Window root() const { return DefaultRootWindow(connection_); }
 
-    // Creates and maps a window, and returns once the window manager manages it (shown, or minimised).
+    // Creates and maps a window, and returns once the window manager manages it.
     Window createWindow(const WindowSpec& spec) {
         static const unsigned long colours[] = {0x3b82f6, 0xef4444, 0x22c55e, 0xf59e0b, 0x8b5cf6, 0x14b8a6};
         static std::size_t colour = 0;
@@ -201,7 +185,7 @@ class TestClient {
         XWMHints hints{};
         hints.flags = InputHint | StateHint;
         hints.input = spec.acceptsFocus ? True : False;
-        hints.initial_state = spec.minimised ? IconicState : NormalState;
+        hints.initial_state = NormalState;
         XSetWMHints(d, window, &hints);
         std::string name = "orvane-test", cls = appClass_;
         XClassHint classHint{name.data(), cls.data()};
@@ -216,8 +200,8 @@ class TestClient {
         if (spec.desktop) setProperty(window, "_NET_WM_DESKTOP", XA_CARDINAL, {long(*spec.desktop)});
         XMapWindow(d, window);
         XSync(d, False);
-        // Managed: in the client list with its frame extents set, and shown unless minimised or elsewhere.
-        bool shown = !spec.minimised && !spec.desktop;
+        // Managed: in the client list with its frame extents set, and shown unless on another desktop.
+        bool shown = !spec.desktop;
         if (!waitUntil([&] {
                 auto clients = property(root(), "_NET_CLIENT_LIST", XA_WINDOW);
                 XWindowAttributes a;

@@ -81,13 +81,6 @@ TEST_F(WindowTrackerTest, SwitchAnswersTheLastFocusedWindowOfTheDisplayWhereverI
     EXPECT_EQ(thread.call([&] { return tracker.bestWindow(left); }),
               (WindowTracker::Window{a.pid(), std::uint32_t(wa), *a.frame(wa)}));
 
-    // A tracker that never saw A focused answers the frontmost window there.
-    WindowTracker fresh(thread, log, ownPID);
-    fresh.updateDisplays(displays);
-    fresh.start();
-    EXPECT_EQ(thread.call([&] { return fresh.bestWindow(left).value_or(WindowTracker::Window{}).windowID; }),
-              wc);
-
     // The focused window moved to the other display is reported and found there.
     focus(a, wa);
     a.moveWindow(wa, 2200, 200);

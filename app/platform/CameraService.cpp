@@ -273,7 +273,6 @@ struct CameraService::Session : std::enable_shared_from_this<Session> {
     enum class Phase { starting, running, failed };
 
     CameraService* service = nullptr;
-    CameraInfo camera;
     GstElement* pipeline = nullptr;
     std::optional<int> rate; // the rate asked of the device, if any
     std::atomic<Phase> phase{Phase::starting};
@@ -450,7 +449,6 @@ std::shared_ptr<CameraService::Session> CameraService::buildSession(const Device
     }
     auto session = std::make_shared<Session>();
     session->service = this;
-    session->camera = device.info;
     session->pipeline = pipeline;
     session->rate = rate;
 

@@ -92,8 +92,7 @@ TEST(Displays, OrderBoundsAndIDsFollowTheMonitorsAcrossRestartsAndReplugging) {
     X11Thread again{"orvane.test2", desktop.display()};
     EXPECT_EQ(X11Displays(again, main, desktop.display()).current(), before);
 
-    // A monitor is changed by deleting it first (RandR wants that); Xvfb reports it with a root configure
-    // only.
+    // RandR wants a monitor deleted before it is set again; Xvfb reports changes by a root configure only.
     xrandr("--delmonitor RIGHT");
     ASSERT_TRUE(waitForChange());
     EXPECT_EQ(names(displays.current()), (std::vector<std::string>{"LEFT"}));

@@ -65,18 +65,50 @@ struct FocusTest : ::testing::Test {
     }
 };
 
-TEST_F(FocusTest, RequestIsConfirmedWithItsMethodAndARefusingWindowIsRetriedThenFails) {
+TEST_F(FocusTest, PointerComesAlongAndRequestsAreConfirmedWithTheirMethodOrRetriedThenFail) {
+    // Without a window only the pointer moves, and only when asked.
+    user.warpPointer({500, 500});
+    expectOutcome(right, FocusMethod::pointerOnly, true, "-");
+    EXPECT_EQ(user.pointer(), (Point{500, 500}));
+    EXPECT_EQ(focus->lastWarp(), 0);
+    const double before = clock.uptime();
+    ASSERT_TRUE(switchTo(right, true));
+    EXPECT_EQ(user.pointer(), centreOf(right.bounds));
+    const double warped = focus->lastWarp();
+    EXPECT_GE(warped, before);
+    ASSERT_TRUE(switchTo(right, true));
+    EXPECT_EQ(focus->lastWarp(), warped) << "already there: no warp";
+    // A remembered point on an edge lands two points inside.
+    user.warpPointer({1919, 0}); // the top-right corner of the left display
+    ASSERT_TRUE(switchTo(right, true));
+    ASSERT_TRUE(switchTo(left, true));
+    EXPECT_EQ(user.pointer(), (Point{1918, 2}));
+
+    // With windows: back where it left when that is on the target window, else to the middle of the
+    // window's visible part (B straddles the border: only its part on the right display counts).
     TestClient a("AppA"), b("AppB"), refusing("Refuser");
-    Window wa = a.createWindow(windowAt(100, 100)), wb = b.createWindow(windowAt(2100, 100));
-    use(a, wa);
+    Window wa = a.createWindow(windowAt(100, 100)), wb = b.createWindow(windowAt(1800, 100));
     use(b, wb);
-    expectOutcome(left, FocusMethod::windowManager, true, "AppA");
-    EXPECT_EQ(a.activeWindow(), wa);
+    use(a, wa);
+    user.warpPointer({300, 250}); // on A
+    ASSERT_TRUE(switchTo(right, true));
+    EXPECT_EQ(user.pointer(), centreOf(b.frame(wb)->intersection(right.bounds)));
+    ASSERT_TRUE(switchTo(left, true));
+    EXPECT_EQ(user.pointer(), (Point{300, 250}));
+    ASSERT_TRUE(switchTo(right, true));
+    a.moveWindow(wa, 900, 500);
+    ASSERT_TRUE(switchTo(left, true));
+    EXPECT_EQ(user.pointer(), centreOf(*a.frame(wa)));
+
+    // Each request is confirmed and reports the window manager's way.
     expectOutcome(right, FocusMethod::windowManager, true, "AppB");
     EXPECT_EQ(a.activeWindow(), wb);
+    expectOutcome(left, FocusMethod::windowManager, true, "AppA");
+    EXPECT_EQ(a.activeWindow(), wa);
     EXPECT_TRUE(log.lines().empty());
 
     // Once A is gone, the left display's window never wants the keyboard (ICCCM input hint).
+    use(b, wb);
     a.terminate();
     refusing.createWindow({.frame = {100, 100, 400, 300}, .acceptsFocus = false});
     expectOutcome(left, FocusMethod::inputFocus, false, "Refuser");
@@ -94,45 +126,6 @@ TEST_F(FocusTest, RequestIsConfirmedWithItsMethodAndARefusingWindowIsRetriedThen
     std::this_thread::sleep_for(std::chrono::duration<double>(FocusController::finalCheck + 0.1));
     thread.sync();
     EXPECT_EQ(completions, 0);
-}
-
-TEST_F(FocusTest, PointerComesAlongOnlyWhenAskedAndReturnsWhereItLeftADisplay) {
-    // Without a window only the pointer moves, and only when asked.
-    user.warpPointer({500, 500});
-    expectOutcome(right, FocusMethod::pointerOnly, true, "-");
-    EXPECT_EQ(user.pointer(), (Point{500, 500}));
-    EXPECT_EQ(focus->lastWarp(), 0);
-    const double before = clock.uptime();
-    ASSERT_TRUE(switchTo(right, true));
-    EXPECT_EQ(user.pointer(), centreOf(right.bounds));
-    const double warped = focus->lastWarp();
-    EXPECT_GE(warped, before);
-    ASSERT_TRUE(switchTo(right, true));
-    EXPECT_EQ(focus->lastWarp(), warped) << "already there: no warp";
-
-    // A remembered point on an edge lands two points inside.
-    user.warpPointer({1919, 0}); // the top-right corner of the left display
-    ASSERT_TRUE(switchTo(right, true));
-    ASSERT_TRUE(switchTo(left, true));
-    EXPECT_EQ(user.pointer(), (Point{1918, 2}));
-    EXPECT_EQ(thread.call([&] { return focus->controller().pointerPositions(); }),
-              (std::map<std::string, Point>{{left.uuid, {1919, 0}}, {right.uuid, centreOf(right.bounds)}}));
-
-    // With windows: back where it left when that is on the target window, else to the middle of the
-    // window's visible part (B straddles the border: only its part on the right display counts).
-    TestClient a("AppA"), b("AppB");
-    Window wa = a.createWindow(windowAt(100, 100)), wb = b.createWindow(windowAt(1800, 100));
-    use(b, wb);
-    use(a, wa);
-    user.warpPointer({300, 250}); // on A
-    ASSERT_TRUE(switchTo(right, true));
-    EXPECT_EQ(user.pointer(), centreOf(b.frame(wb)->intersection(right.bounds)));
-    ASSERT_TRUE(switchTo(left, true));
-    EXPECT_EQ(user.pointer(), (Point{300, 250}));
-    ASSERT_TRUE(switchTo(right, true));
-    a.moveWindow(wa, 900, 500);
-    ASSERT_TRUE(switchTo(left, true));
-    EXPECT_EQ(user.pointer(), centreOf(*a.frame(wa)));
 }
 
 } // namespace

@@ -30,10 +30,6 @@
 #include <unistd.h>
 #include <vector>
 
-#ifndef ORVANE_SOURCE_DIR
-#error "ORVANE_SOURCE_DIR must name the source folder (for scripts/test-desktop)"
-#endif
-
 namespace orvane::test {
 
 // Waits up to `seconds` for the condition, checking every millisecond.

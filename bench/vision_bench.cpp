@@ -2,7 +2,8 @@
 // photographs (scripts/fetch-model, scripts/fetch-test-photos). Each repetition times one frame,
 // so the median and p95 rows are per-frame figures:
 //   search: a fresh frame, both tiles searched;
-//   tracking: the next frame of a face followed since the last one, the crop moved with it.
+//   tracking: the next frame of a face followed since the last one, the crop moved with it;
+//   model: one bare inference of the network, the floor under both on this machine.
 
 #include "platform/FaceDetector.h"
 #include "platform/tests/FacePhotos.h"
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <opencv2/dnn.hpp>
 #include <time.h>
 #include <vector>
 
@@ -30,6 +32,7 @@ struct Clip {
 struct Fixture {
     StderrLog log;
     std::unique_ptr<BlazeFaceDetector> detector;
+    cv::dnn::Net net;
     std::vector<Clip> clips;
     std::string problem;
 
@@ -39,6 +42,7 @@ struct Fixture {
             return;
         }
         detector = std::make_unique<BlazeFaceDetector>(log);
+        net = cv::dnn::readNetFromONNX(BlazeFaceDetector::findModel().string());
         const cv::Mat background = test::wall({640, 360});
         const double shares[] = {0.15, 0.2, 0.25};
         const cv::Point2d places[] = {{0.3, 0.45}, {0.5, 0.5}, {0.7, 0.55}};
@@ -114,6 +118,21 @@ void BM_DetectTracking(benchmark::State& state) {
     }
 }
 
+void BM_ModelInference(benchmark::State& state) {
+    auto& f = fixture();
+    if (!f.problem.empty()) return state.SkipWithError(f.problem.c_str());
+    const int shape[] = {1, 128, 128, 3};
+    cv::Mat input(4, shape, CV_32F, cv::Scalar(0));
+    std::vector<cv::Mat> outputs;
+    for (auto _ : state) {
+        timeFrame(state, [&] {
+            f.net.setInput(input);
+            f.net.forward(outputs, f.net.getUnconnectedOutLayersNames());
+            return outputs.size();
+        });
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_DetectSearch)
@@ -124,6 +143,14 @@ BENCHMARK(BM_DetectSearch)
     ->ReportAggregatesOnly(true)
     ->ComputeStatistics("p95", p95);
 BENCHMARK(BM_DetectTracking)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(repetitions)
+    ->ReportAggregatesOnly(true)
+    ->ComputeStatistics("p95", p95);
+
+BENCHMARK(BM_ModelInference)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)

@@ -181,13 +181,14 @@ int main(int argc, char** argv) {
                 idle.cpuShare * 100, idle.analysedPerSecond, idle.facesPerSecond);
     std::printf("resident memory: %.1f MB now, %.1f MB at most\n", rss, peak);
 
-    auto round = [](double value, double unit) { return std::round(value / unit) * unit; };
+    // Division by the power of ten keeps the printed decimals short.
+    auto round = [](double value, double scale) { return std::round(value * scale) / scale; };
     nlohmann::ordered_json result = {
-        {"cpu_share_full_rate", round(full.cpuShare, 1e-4)},
-        {"cpu_share_idle_rate", round(idle.cpuShare, 1e-4)},
-        {"rss_mb", round(peak, 0.1)},
-        {"analysed_fps_full_rate", round(full.analysedPerSecond, 0.01)},
-        {"analysed_fps_idle_rate", round(idle.analysedPerSecond, 0.01)},
+        {"cpu_share_full_rate", round(full.cpuShare, 1e4)},
+        {"cpu_share_idle_rate", round(idle.cpuShare, 1e4)},
+        {"rss_mb", round(peak, 10)},
+        {"analysed_fps_full_rate", round(full.analysedPerSecond, 100)},
+        {"analysed_fps_idle_rate", round(idle.analysedPerSecond, 100)},
         {"seconds_per_rate", seconds},
     };
     if (out.has_parent_path()) fs::create_directories(out.parent_path());

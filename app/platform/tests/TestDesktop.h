@@ -59,10 +59,11 @@ class TestDesktop {
             if (line.rfind("export ", 0) != 0 || equals == std::string::npos) continue;
             for (std::size_t i = equals + 1; i < line.size(); ++i)
                 value += line[i] == '\\' && i + 1 < line.size() ? line[++i] : line[i];
-            variables_[line.substr(7, equals - 7)] = value;
-            if (exported) setenv(line.substr(7, equals - 7).c_str(), value.c_str(), 1);
+            const std::string name = line.substr(7, equals - 7);
+            variables_[name] = value;
+            if (exported) setenv(name.c_str(), value.c_str(), 1);
         }
-        if (!variables_.contains("DISPLAY"))
+        if (!variables_.contains("DISPLAY") || !variables_.contains("ORVANE_TEST_DESKTOP"))
             throw std::runtime_error("test-desktop printed no display: " + text);
     }
     ~TestDesktop() { std::system((script() + " stop " + variable("ORVANE_TEST_DESKTOP")).c_str()); }
@@ -194,19 +195,26 @@ class TestClient {
         if (spec.opacity)
             setProperty(window, "_NET_WM_WINDOW_OPACITY", XA_CARDINAL, {long(*spec.opacity * 0xFFFFFFFFu)});
         if (spec.desktop) setProperty(window, "_NET_WM_DESKTOP", XA_CARDINAL, {long(*spec.desktop)});
-        XMapWindow(d, window);
-        XSync(d, False);
         // Managed: in the client list with its frame extents set, and shown unless on another desktop.
-        bool shown = !spec.desktop;
-        if (!waitUntil([&] {
-                auto clients = property(root(), "_NET_CLIENT_LIST", XA_WINDOW);
-                XWindowAttributes a;
-                return std::count(clients.begin(), clients.end(), window) &&
-                       !property(window, "_NET_FRAME_EXTENTS", XA_CARDINAL).empty() &&
-                       (!shown || (XGetWindowAttributes(d, window, &a) && a.map_state == IsViewable));
-            }))
-            throw std::runtime_error("the window manager did not take the test window");
-        return window;
+        auto listed = [&] {
+            auto clients = property(root(), "_NET_CLIENT_LIST", XA_WINDOW);
+            return std::count(clients.begin(), clients.end(), window) > 0;
+        };
+        auto managed = [&] {
+            XWindowAttributes a;
+            return listed() && !property(window, "_NET_FRAME_EXTENTS", XA_CARDINAL).empty() &&
+                   (spec.desktop || (XGetWindowAttributes(d, window, &a) && a.map_state == IsViewable));
+        };
+        // The first map request after the window manager has announced itself is sometimes lost while it
+        // finishes starting (openbox under load): ask again.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (!listed()) {
+                XMapWindow(d, window);
+                XSync(d, False);
+            }
+            if (waitUntil(managed, 1.0)) return window;
+        }
+        throw std::runtime_error("the window manager did not take the test window");
     }
 
     // Moves the window's frame so that its top-left lands at (x, y).

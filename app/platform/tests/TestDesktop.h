@@ -165,13 +165,13 @@ class TestClient {
     Window root() const { return DefaultRootWindow(connection_); }
 
     // Creates and maps a window, and returns once the window manager manages it.
-    Window createWindow(const WindowSpec& spec) {
+    Window createWindow(const WindowSpec& wanted) {
         static const unsigned long colours[] = {0x3b82f6, 0xef4444, 0x22c55e, 0xf59e0b, 0x8b5cf6, 0x14b8a6};
         static std::size_t colour = 0;
         Display* d = connection_;
         XSetWindowAttributes attributes{};
         attributes.background_pixel = colours[colour++ % std::size(colours)];
-        const Rect& f = spec.frame;
+        const Rect& f = wanted.frame;
         Window window = XCreateWindow(d, root(), int(f.x), int(f.y), unsigned(f.width), unsigned(f.height), 0,
                                       CopyFromParent, InputOutput, CopyFromParent, CWBackPixel, &attributes);
         XSizeHints size{};
@@ -181,7 +181,7 @@ class TestClient {
         XSetWMNormalHints(d, window, &size);
         XWMHints hints{};
         hints.flags = InputHint | StateHint;
-        hints.input = spec.acceptsFocus ? True : False;
+        hints.input = wanted.acceptsFocus ? True : False;
         hints.initial_state = NormalState;
         XSetWMHints(d, window, &hints);
         std::string name = "orvane-test", cls = appClass_;
@@ -189,12 +189,12 @@ class TestClient {
         XSetClassHint(d, window, &classHint);
 
         setProperty(window, "_NET_WM_PID", XA_CARDINAL, {pid_});
-        if (!spec.type.empty())
+        if (!wanted.type.empty())
             setProperty(window, "_NET_WM_WINDOW_TYPE", XA_ATOM,
-                        {long(atom("_NET_WM_WINDOW_TYPE_" + spec.type))});
-        if (spec.opacity)
-            setProperty(window, "_NET_WM_WINDOW_OPACITY", XA_CARDINAL, {long(*spec.opacity * 0xFFFFFFFFu)});
-        if (spec.desktop) setProperty(window, "_NET_WM_DESKTOP", XA_CARDINAL, {long(*spec.desktop)});
+                        {long(atom("_NET_WM_WINDOW_TYPE_" + wanted.type))});
+        if (wanted.opacity)
+            setProperty(window, "_NET_WM_WINDOW_OPACITY", XA_CARDINAL, {long(*wanted.opacity * 0xFFFFFFFFu)});
+        if (wanted.desktop) setProperty(window, "_NET_WM_DESKTOP", XA_CARDINAL, {long(*wanted.desktop)});
         // Managed: in the client list with its frame extents set, and shown unless on another desktop.
         auto listed = [&] {
             auto clients = property(root(), "_NET_CLIENT_LIST", XA_WINDOW);
@@ -203,7 +203,7 @@ class TestClient {
         auto managed = [&] {
             XWindowAttributes a;
             return listed() && !property(window, "_NET_FRAME_EXTENTS", XA_CARDINAL).empty() &&
-                   (spec.desktop || (XGetWindowAttributes(d, window, &a) && a.map_state == IsViewable));
+                   (wanted.desktop || (XGetWindowAttributes(d, window, &a) && a.map_state == IsViewable));
         };
         // The first map request after the window manager has announced itself is sometimes lost while it
         // finishes starting (openbox under load): ask again.

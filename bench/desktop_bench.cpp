@@ -37,9 +37,9 @@ std::vector<DisplayInfo> displays() {
 }
 
 WindowSpec at(double x, double y, double width = 400, double height = 300) {
-    WindowSpec spec;
-    spec.frame = {x, y, width, height};
-    return spec;
+    WindowSpec wanted;
+    wanted.frame = {x, y, width, height};
+    return wanted;
 }
 
 // Click reports go nowhere: none are measured.

@@ -33,15 +33,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ThreadMainQueue : public MainQueue {
-  public:
-    void post(Task task) override { queue_.post(std::move(task)); }
-    void postAfter(double seconds, Task task) override { queue_.postAfter(seconds, std::move(task)); }
-
-  private:
-    SerialQueue queue_{"orvane.main", QueuePriority::standard};
-};
-
 // Nobody types or moves the pointer during the measurement.
 class IdleInput : public InputSource {
   public:

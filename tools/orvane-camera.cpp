@@ -29,16 +29,6 @@ using namespace orvane;
 
 namespace {
 
-// The main thread's part, on a thread of its own: the tool has no event loop.
-class ThreadMainQueue : public MainQueue {
-  public:
-    void post(Task task) override { queue_.post(std::move(task)); }
-    void postAfter(double seconds, Task task) override { queue_.postAfter(seconds, std::move(task)); }
-
-  private:
-    SerialQueue queue_{"orvane.main", QueuePriority::standard};
-};
-
 // Passes detection through and keeps the faces, so that the chosen face's box can be printed.
 class RecordingDetector : public FaceDetector {
   public:

@@ -47,4 +47,14 @@ private:
 
 int niceValue(QueuePriority priority);
 
+// The main thread's part served by a worker thread, for programs without an event loop (tools, measurements).
+class ThreadMainQueue : public MainQueue {
+public:
+    void post(Task task) override { queue_.post(std::move(task)); }
+    void postAfter(double seconds, Task task) override { queue_.postAfter(seconds, std::move(task)); }
+
+private:
+    SerialQueue queue_{"orvane.main", QueuePriority::standard};
+};
+
 } // namespace orvane

@@ -90,6 +90,10 @@ void Engine::wirePipeline() {
         if (auto p = pipeline.lock()) p->handle(frame);
     };
     pipeline_->lastWarp = [&windows = services_.windows] { return windows.lastWarp(); };
+    // Frames sooner than the pipeline would analyse are dropped by the camera before they cost anything.
+    pipeline_->onFrameInterval = [&camera = services_.camera](double seconds) {
+        camera.setFrameInterval(seconds);
+    };
     pipeline_->onSwitch = [weak, &main](const std::string& screenID) {
         main.post([weak, screenID] {
             if (auto self = weak.lock()) self->performSwitch(screenID);

@@ -51,6 +51,9 @@ public:
     virtual std::optional<std::string> activeCameraID() const = 0;
     // Frames arrive here; the tracking pipeline runs on it too.
     virtual TaskQueue& frameQueue() = 0;
+    // The least seconds between the frames the receiver analyses now (0, the initial value: every
+    // frame). Sooner frames may be dropped before they cost anything. Any thread.
+    virtual void setFrameInterval(double seconds) = 0;
 
     // Each delivered frame with its uptime, on frameQueue().
     std::function<void(const FrameView& frame, double time)> onFrame;

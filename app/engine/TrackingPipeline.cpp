@@ -91,6 +91,7 @@ void TrackingPipeline::handle(const FrameView& frame) {
         lastDiagnostics_ = now;
         diagnostics_->frame(pose, prediction, decider_.status(), activity);
     }
+    announceInterval();
 }
 
 // Full rate while a switch is being decided or the head turns; reduced while the decider waits for
@@ -102,6 +103,15 @@ double TrackingPipeline::minimumInterval(double now) const {
     if (std::holds_alternative<SwitchDecider::Dwelling>(status)) return fullRateInterval;
     if (waitingForInputOrCooling(status)) return reducedRateInterval;
     return filter_.angularSpeed() > fastTurn ? fullRateInterval : reducedRateInterval;
+}
+
+// The interval only ever grows between two analysed frames or commands (the slow rate after a while
+// without a face), so the one told now never makes the camera drop a frame the next handle() keeps.
+void TrackingPipeline::announceInterval() {
+    const double interval = minimumInterval(clock_.uptime());
+    if (interval == announcedInterval_) return;
+    announcedInterval_ = interval;
+    if (onFrameInterval) onFrameInterval(interval);
 }
 
 void TrackingPipeline::countProcessed(double now) {
@@ -146,6 +156,7 @@ void TrackingPipeline::handleClick(std::string screenID, double time) {
 void TrackingPipeline::click(const std::string& screenID, double time) {
     // The clicked screen holds keyboard focus now, whether or not the click teaches anything.
     decider_.setActiveScreen(screenID);
+    announceInterval();
     if (!learningEnabled_ || !model_) return;
 
     // A head that moved just before the click was not looking where it clicked.
@@ -179,7 +190,10 @@ void TrackingPipeline::click(const std::string& screenID, double time) {
 // MARK: Commands
 
 void TrackingPipeline::setActiveScreen(std::string screenID) {
-    queue_.post([this, screenID = std::move(screenID)] { decider_.setActiveScreen(screenID); });
+    queue_.post([this, screenID = std::move(screenID)] {
+        decider_.setActiveScreen(screenID);
+        announceInterval();
+    });
 }
 
 void TrackingPipeline::setConfiguration(const SwitchDecider::Configuration& configuration) {
@@ -195,13 +209,17 @@ void TrackingPipeline::setSwitchingEnabled(bool enabled) {
 }
 
 void TrackingPipeline::setFullRate(bool enabled) {
-    queue_.post([this, enabled] { fullRate_ = enabled; });
+    queue_.post([this, enabled] {
+        fullRate_ = enabled;
+        announceInterval();
+    });
 }
 
 void TrackingPipeline::setModel(std::optional<ScreenModel> model) {
     queue_.post([this, model = std::move(model)]() mutable {
         model_ = std::move(model);
         if (!model_) decider_ = SwitchDecider(decider_.configuration);
+        announceInterval();
     });
 }
 
@@ -210,6 +228,7 @@ void TrackingPipeline::reset() {
         filter_.reset();
         history_.removeAll();
         tracker_.forget();
+        announceInterval();
     });
 }
 

@@ -63,6 +63,10 @@ class TrackingPipeline {
     std::function<void(const TrackingSnapshot& snapshot)> onSnapshot;
     // Uptime of the program's own last pointer warp (0 = none); called on `queue`.
     std::function<double()> lastWarp = [] { return 0.0; };
+    // The least seconds between the frames the pipeline will analyse, each time it changes (after an
+    // analysed frame or a command); the owner hands it to the camera so that sooner frames cost
+    // nothing. Called on `queue`.
+    std::function<void(double seconds)> onFrameInterval;
 
     // Analyses one frame; call on `queue`.
     void handle(const FrameView& frame);
@@ -86,6 +90,7 @@ class TrackingPipeline {
 
   private:
     double minimumInterval(double now) const;
+    void announceInterval();
     void countProcessed(double now);
     void reportPerformance(double now);
     void publish(bool faceVisible, const std::optional<HeadPose>& pose,
@@ -121,6 +126,7 @@ class TrackingPipeline {
     std::pair<int, int> perfFrameSize_{0, 0};
 
     bool driftFlagged_ = false;
+    double announcedInterval_ = 0; // the last interval told through onFrameInterval
 };
 
 } // namespace orvane

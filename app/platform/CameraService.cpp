@@ -1,6 +1,7 @@
 #include "platform/CameraService.h"
 
 #include "engine/Clock.h"
+#include "platform/ScaledJpegDecoder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -25,12 +26,87 @@ double uptime() {
 }
 
 // Everything after the source: 15 frames per second at most (late frames dropped, never repeated),
-// 4:3 and other shapes cropped to 16:9 around the centre, then 640x360 NV12 with square pixels.
+// then the gate (a probe on the rate's output) before any decoding; JPEG decoded at half size; 4:3 and
+// other shapes cropped to 16:9 around the centre, then 640x360 NV12 with square pixels.
 // Not videoconvertscale: in 1.22 it reads cropped RGB frames as black.
-constexpr const char* downstream =
-    " ! videorate drop-only=true max-rate=15 ! aspectratiocrop aspect-ratio=16/9 ! videoscale ! videoconvert"
-    " ! capsfilter caps=video/x-raw,format=NV12,width=640,height=360,pixel-aspect-ratio=1/1"
-    " ! appsink name=frames drop=true max-buffers=1 sync=false enable-last-sample=false";
+std::string downstream(bool jpeg) {
+    return std::string(" ! videorate name=rate drop-only=true max-rate=15") +
+           (jpeg ? std::string(" ! ") + ScaledJpegDecoder::elementName : "") +
+           " ! aspectratiocrop aspect-ratio=16/9 ! videoscale ! videoconvert"
+           " ! capsfilter caps=video/x-raw,format=NV12,width=640,height=360,pixel-aspect-ratio=1/1"
+           " ! appsink name=frames drop=true max-buffers=1 sync=false enable-last-sample=false";
+}
+
+// Whether all a source fragment can give is JPEG pictures, read from the caps its end can give.
+bool yieldsJpeg(const std::string& fragment) {
+    GError* error = nullptr;
+    GstElement* bin = gst_parse_bin_from_description(fragment.c_str(), TRUE, &error);
+    if (error) g_error_free(error);
+    if (!bin) return false;
+    gst_object_ref_sink(bin);
+    bool jpeg = false;
+    if (GstPad* pad = gst_element_get_static_pad(bin, "src")) {
+        GstCaps* caps = gst_pad_query_caps(pad, nullptr);
+        jpeg = caps && !gst_caps_is_empty(caps) && !gst_caps_is_any(caps);
+        for (guint i = 0; jpeg && i < gst_caps_get_size(caps); ++i)
+            jpeg = gst_structure_has_name(gst_caps_get_structure(caps, i), "image/jpeg");
+        if (caps) gst_caps_unref(caps);
+        gst_object_unref(pad);
+    }
+    gst_object_unref(bin);
+    return jpeg;
+}
+
+// Pictures without a time (multifilesrc's, multipartdemux's) get one before the rate and the gate read
+// it: their place in the stream at the caps' frame rate, else their arrival, as a decoder would.
+void stamp(GstPad* pad, GstPadProbeInfo* info, guint64& untimed, GstElement* pipeline) {
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (GST_BUFFER_PTS_IS_VALID(buffer)) return;
+    int rateNumerator = 0, rateDenominator = 1;
+    if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
+        gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate", &rateNumerator,
+                                   &rateDenominator);
+        gst_caps_unref(caps);
+    }
+    buffer = gst_buffer_make_writable(buffer);
+    if (rateNumerator > 0 && rateDenominator > 0) {
+        GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale(GST_SECOND, rateDenominator, rateNumerator);
+        GST_BUFFER_PTS(buffer) = untimed++ * GST_BUFFER_DURATION(buffer);
+    } else if (GstClock* clock = gst_element_get_clock(pipeline)) {
+        const GstClockTime now = gst_clock_get_time(clock), base = gst_element_get_base_time(pipeline);
+        GST_BUFFER_PTS(buffer) = now > base ? now - base : 0;
+        gst_object_unref(clock);
+    }
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+}
+
+// A stream of pictures in bytes (multifilesrc's) is one in time from 0, where stamp() puts them.
+void timeSegment(GstPadProbeInfo* info) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT) return;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    if (segment->format == GST_FORMAT_TIME) return;
+    GstSegment time;
+    gst_segment_init(&time, GST_FORMAT_TIME);
+    GST_PAD_PROBE_INFO_DATA(info) = gst_event_new_segment(&time);
+    gst_event_unref(event);
+}
+
+// A buffer's capture time in seconds of its running time, or the uptime when it has none. Running
+// time, not arrival, so that a source that is not live is gated at the pace it is played at.
+double captureTime(GstPad* pad, GstBuffer* buffer) {
+    double time = uptime();
+    if (!GST_CLOCK_TIME_IS_VALID(GST_BUFFER_PTS(buffer))) return time;
+    if (GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0)) {
+        const GstSegment* segment = nullptr;
+        gst_event_parse_segment(event, &segment);
+        const guint64 running = gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+        if (GST_CLOCK_TIME_IS_VALID(running)) time = double(running) / GST_SECOND;
+        gst_event_unref(event);
+    }
+    return time;
+}
 
 std::string describe(GError* error) {
     std::string text = error && error->message ? error->message : "unknown error";
@@ -218,6 +294,16 @@ std::string capsText(const CaptureRequest& request) {
 
 } // namespace
 
+bool FrameGate::pass(double time, double interval) {
+    const double period = previous_ && time > *previous_ ? time - *previous_ : 0;
+    previous_ = time;
+    if (!last_ || !(interval > 0) || time < *last_ || time - *last_ >= interval) {
+        last_ = time;
+        return true;
+    }
+    return time - *last_ >= interval - period / 2;
+}
+
 bool CaptureFormat::supportsRate(double rate) const {
     if (std::any_of(rates.begin(), rates.end(), [rate](double r) { return std::abs(r - rate) < 0.01; }))
         return true;
@@ -278,6 +364,8 @@ struct CameraService::Session : std::enable_shared_from_this<Session> {
     std::atomic<Phase> phase{Phase::starting};
     std::atomic<double> lastFrame{0};
     std::atomic<bool> frameSeen{false}; // since the last play
+    FrameGate gate;                     // the streaming thread's
+    guint64 untimedFrames = 0;          // pictures stamped by their place in the stream since the last play
     std::mutex mutex;
     std::string setupError; // the first error while starting
 
@@ -372,6 +460,10 @@ void CameraService::stop() {
     sessionQueue_.post([this] { stopSession(); });
 }
 
+void CameraService::setFrameInterval(double seconds) {
+    frameInterval_ = std::isfinite(seconds) && seconds > 0 ? seconds : 0;
+}
+
 std::optional<std::string> CameraService::activeCameraID() const {
     std::lock_guard lock(activeMutex_);
     return activeCameraID_;
@@ -433,15 +525,17 @@ std::shared_ptr<CameraService::Session> CameraService::buildSession(const Device
         if (auto request = chooseCaptureFormat(*formats)) {
             if (!lockRate) request->rate.reset();
             rate = request->rate;
-            // Dropping to 15 before decoding spares the decoder half the frames of a 30 fps camera.
-            source += " ! capsfilter name=capture caps=" + capsText(*request) +
-                      " ! videorate drop-only=true max-rate=15";
-            if (request->format.jpeg) source += " ! jpegdec";
+            source += " ! capsfilter name=capture caps=" + capsText(*request);
         }
     }
 
+    const bool jpeg = yieldsJpeg(source);
+    if (jpeg && !ScaledJpegDecoder::registerElement()) {
+        error = "the JPEG decoder cannot be registered";
+        return nullptr;
+    }
     GError* parseError = nullptr;
-    GstElement* pipeline = gst_parse_launch((source + downstream).c_str(), &parseError);
+    GstElement* pipeline = gst_parse_launch((source + downstream(jpeg)).c_str(), &parseError);
     if (!pipeline || parseError) {
         if (pipeline) gst_object_unref(pipeline);
         error = describe(parseError);
@@ -499,6 +593,34 @@ std::shared_ptr<CameraService::Session> CameraService::buildSession(const Device
     };
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, session.get(), nullptr);
     gst_object_unref(sink);
+
+    // Frames the receiver will not analyse stop here, before they are decoded or converted.
+    GstElement* rateElement = gst_bin_get_by_name(GST_BIN(pipeline), "rate");
+    GstPad* ratePad = gst_element_get_static_pad(rateElement, "sink");
+    gst_pad_add_probe(
+        ratePad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+        [](GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+            auto* session = static_cast<Session*>(data);
+            if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER)
+                stamp(pad, info, session->untimedFrames, session->pipeline);
+            else
+                timeSegment(info);
+            return GST_PAD_PROBE_OK;
+        },
+        session.get(), nullptr);
+    gst_object_unref(ratePad);
+    GstPad* gatePad = gst_element_get_static_pad(rateElement, "src");
+    gst_pad_add_probe(
+        gatePad, GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+            auto* session = static_cast<Session*>(data);
+            const double time = captureTime(pad, GST_PAD_PROBE_INFO_BUFFER(info));
+            return session->gate.pass(time, session->service->frameInterval_) ? GST_PAD_PROBE_OK
+                                                                              : GST_PAD_PROBE_DROP;
+        },
+        session.get(), nullptr);
+    gst_object_unref(gatePad);
+    gst_object_unref(rateElement);
     return session;
 }
 
@@ -506,6 +628,7 @@ std::shared_ptr<CameraService::Session> CameraService::buildSession(const Device
 // pipeline of files does so on an end of stream too, which is no start.
 bool CameraService::play(Session& session, std::string& error) {
     session.phase = Session::Phase::starting;
+    session.untimedFrames = 0;
     session.frameSeen = false;
     session.takeSetupError();
     auto fail = [&](const std::string& fallback) {

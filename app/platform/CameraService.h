@@ -17,7 +17,15 @@
 namespace orvane {
 
 // A camera whose source is a GStreamer fragment instead of a device ("videotestsrc is-live=true"),
-// feeding the same downstream chain. Used by tests, the demo and measurements.
+// feeding the same downstream chain. Used by tests, the demo and measurements. End the fragment with
+// a capsfilter that names what it gives; the path is chosen from the caps its end can give:
+//  - raw video ("... ! capsfilter caps=video/x-raw,format=YUY2,width=1280,height=720,framerate=30/1",
+//    or a decoder such as "... ! jpegdec"): cropped, scaled and converted like a raw camera's frames;
+//  - JPEG pictures, one whole picture per buffer ("multifilesrc ... ! capsfilter caps=image/jpeg",
+//    "tcpclientsrc ... ! multipartdemux ! capsfilter caps=image/jpeg"): decoded straight to half size
+//    like a JPEG camera's. Only a fragment that can give nothing but image/jpeg takes this path.
+// A source that is not live is played at the frames' times; it should be paced before the end
+// ("identity sync=true") for the frames dropped early to cost nothing.
 struct CameraSource {
     CameraInfo camera;
     std::string fragment;
@@ -44,6 +52,20 @@ struct CaptureRequest {
     std::optional<int> rate; // 15 or 30; absent when the camera runs at its own rate
 };
 
+// Decides, right after the source, which frames can be analysed: those at least the interval after
+// the last one that reached it. Half a frame period of slack lets through the frame the receiver
+// wants even when its clock sees it a little later than this one; such an early frame does not
+// restart the interval, because the receiver drops it. An interval of 0 passes every frame.
+class FrameGate {
+  public:
+    // time: the frame's capture time in seconds; a time before the last one starts afresh.
+    bool pass(double time, double interval);
+
+  private:
+    std::optional<double> previous_; // the last frame seen, passed or not
+    std::optional<double> last_;     // the last frame that reached the interval
+};
+
 // The 1280x720 format when the camera has one, else the largest at most that size; at 15 frames per
 // second when offered, else 30 (both come out evenly spaced), else the camera's own rate. Raw is
 // preferred to JPEG at equal rates: it costs no decoding.
@@ -51,7 +73,9 @@ std::optional<CaptureRequest> chooseCaptureFormat(const std::vector<CaptureForma
 
 // The camera on GStreamer: discovery, a capture session per start, and 640x360 NV12 frames at up to
 // 15 per second on the frame queue, the newest only: a frame arriving while the previous one is still
-// waiting or being handled is dropped.
+// waiting or being handled is dropped. Frames sooner than the receiver's interval (setFrameInterval)
+// are dropped before they are decoded, cropped, scaled or converted; JPEG pictures are decoded at
+// half size (ScaledJpegDecoder).
 //
 // Session work (build, start, stop, restart) runs on the session queue "orvane.camera.session";
 // bus messages are handled on the thread that posts them. A runtime error, an end of stream or a
@@ -88,6 +112,7 @@ class CameraService : public Camera {
     void stop() override;
     std::optional<std::string> activeCameraID() const override;
     TaskQueue& frameQueue() override { return frameQueue_; }
+    void setFrameInterval(double seconds) override;
 
   private:
     struct Device;
@@ -118,6 +143,7 @@ class CameraService : public Camera {
 
     // The one-slot mailbox: set while a frame is posted to or being handled on the frame queue.
     std::atomic<bool> frameBusy_{false};
+    std::atomic<double> frameInterval_{0}; // seconds; read by the gate on the streaming thread
 
     // Declared last so that they go first (the session queue, then the frame queue): their remaining
     // tasks still find everything above.

@@ -219,6 +219,18 @@ TEST_F(EngineTest, HeadTurnsSwitchFocusUnlessOurOwnWindowIsKey) {
     EXPECT_EQ(windows.switches[0].display, right);
 }
 
+// The camera drops frames the pipeline would not analyse before they cost anything.
+TEST_F(EngineTest, TheCameraHearsTheFrameIntervalThePipelineNeeds) {
+    launchTracking();
+    detector.show({});
+    camera.deliverFrame();
+    settle();
+    ASSERT_FALSE(camera.frameIntervals.empty());
+    EXPECT_EQ(camera.frameIntervals.back(), TrackingPipeline::slowRateInterval) << "no face yet";
+    hold(lookingRight);
+    EXPECT_NE(camera.frameIntervals.back(), TrackingPipeline::slowRateInterval) << "a face";
+}
+
 TEST_F(EngineTest, PermissionsArePolledEverySecondUntilBothAreGranted) {
     permissions.cameraStatus = CameraAuthorization::notDetermined;
     storeProfile(profileFor(builtIn.id));

@@ -87,6 +87,8 @@ class FakeCamera : public Camera {
     }
     std::optional<std::string> activeCameraID() const override { return std::nullopt; }
     TaskQueue& frameQueue() override { return frames_; }
+    std::vector<double> frameIntervals; // each interval asked for
+    void setFrameInterval(double seconds) override { frameIntervals.push_back(seconds); }
     // Queues one frame; a camera that is not capturing delivers nothing.
     void deliverFrame() {
         if (capturing) frames_.post([this] { onFrame(FrameView{640, 360}, 0); });

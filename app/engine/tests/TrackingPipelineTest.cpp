@@ -41,6 +41,7 @@ struct TrackingPipelineTest : ::testing::Test {
     std::vector<std::optional<HeadPose>> poses;
     std::vector<LabeledSample> samples;
     std::vector<bool> driftChanges;
+    std::vector<double> frameIntervals; // told to the camera
 
     TrackingPipelineTest() { restart(); }
     // A new pipeline, with time counted from a second later.
@@ -53,6 +54,8 @@ struct TrackingPipelineTest : ::testing::Test {
         pipeline->onPose = [this](const std::optional<HeadPose>& pose, double) { poses.push_back(pose); };
         pipeline->onLearnedSample = [this](const LabeledSample& sample) { samples.push_back(sample); };
         pipeline->onDriftChange = [this](bool dropped) { driftChanges.push_back(dropped); };
+        pipeline->onFrameInterval = [this](double seconds) { frameIntervals.push_back(seconds); };
+        frameIntervals.clear();
         t0 = clock.uptime() + 1;
         lastAnalysed = 0;
     }
@@ -129,10 +132,28 @@ TEST_F(TrackingPipelineTest, TheFrameRateFollowsTheMoment) {
         settle();
         const double from = lastAnalysed;
         const auto yaw = c.frames.back().second;
+        // The camera was told the interval that decides the next frame, so it drops no frame kept here.
+        ASSERT_FALSE(frameIntervals.empty());
+        EXPECT_DOUBLE_EQ(frameIntervals.back(), c.interval);
         EXPECT_FALSE(frameAt(from + c.interval - 0.005, yaw));
         EXPECT_TRUE(frameAt(from + c.interval + 0.005, yaw));
         EXPECT_EQ(int(poses.size()), detector.detectCalls) << "dropped frames report nothing";
     }
+}
+
+TEST_F(TrackingPipelineTest, TheCameraIsToldEachNewIntervalOnceAndACommandTellsItAtOnce) {
+    pipeline->setFullRate(true);
+    pipeline->setFullRate(true);
+    settle();
+    EXPECT_EQ(frameIntervals, std::vector{fullRate}) << "told without waiting for a frame, once";
+    ASSERT_TRUE(frameAt(0, std::nullopt));
+    ASSERT_TRUE(frameAt(0.06, std::nullopt));
+    EXPECT_EQ(frameIntervals, std::vector{fullRate});
+    pipeline->setFullRate(false);
+    settle();
+    EXPECT_EQ(frameIntervals, (std::vector{fullRate, slowRate})) << "no face ever seen";
+    ASSERT_TRUE(frameAt(0.3, 0.0));
+    EXPECT_EQ(frameIntervals, (std::vector{fullRate, slowRate, reducedRate})) << "a still face";
 }
 
 TEST_F(TrackingPipelineTest, SnapshotsComeAtMostEveryTenthOfASecondWithTheRateOfTheLastTwoSeconds) {

@@ -509,3 +509,111 @@ TEST(CaptureFormatTest, GreyFormatsAreNeverChosen) {
     ASSERT_TRUE(colour);
     EXPECT_EQ(colour->format.pixelFormat, "NV12");
 }
+
+// ---- Dropping frames before they cost anything
+
+namespace {
+
+// Frame times of a camera at `rate` frames per second.
+std::vector<double> framesAt(double rate, int count) {
+    std::vector<double> times;
+    for (int i = 0; i < count; ++i)
+        times.push_back(i / rate);
+    return times;
+}
+
+} // namespace
+
+TEST(FrameGateTest, PassesTheFramesTheReceiverWillAnalyseAndThoseWithinHalfAFrameOfThem) {
+    struct Case {
+        const char* name;
+        double interval;
+        std::vector<double> times;
+        std::vector<int> passed; // indices of the frames let through
+    };
+    const double full = 0.85 / 15, idle = 0.85 / 5, slow = 0.85 / 4;
+    const Case cases[] = {
+        {"no interval: every frame", 0, framesAt(15, 5), {0, 1, 2, 3, 4}},
+        {"full rate: every frame of 15", full, framesAt(15, 5), {0, 1, 2, 3, 4}},
+        {"full rate: every other frame of 30", full, framesAt(30, 7), {0, 2, 4, 6}},
+        {"idle: every third frame of 15", idle, framesAt(15, 10), {0, 3, 6, 9}},
+        {"idle: every second frame of 10", idle, framesAt(10, 5), {0, 2, 4}},
+        // The fourth frame comes 0.2 s after the last: short of the interval, but within half a frame,
+        // so it passes without restarting the interval; the receiver keeps the fifth.
+        {"no face: every fourth frame of 15 and the one before", slow, framesAt(15, 9), {0, 3, 4, 7, 8}},
+        // The wanted frame seen 5 ms early here may be seen late enough by the receiver.
+        {"a frame a little early", idle, {0, 0.0667, 0.1333, 0.165, 0.2333, 0.3}, {0, 3, 4}},
+        {"a restarted source starts afresh", idle, {0, 0.0667, 0.1333, 0.2, 0.01, 0.0767}, {0, 3, 4}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrameGate gate;
+        std::vector<int> passed;
+        for (std::size_t i = 0; i < c.times.size(); ++i)
+            if (gate.pass(c.times[i], c.interval)) passed.push_back(int(i));
+        EXPECT_EQ(passed, c.passed);
+    }
+}
+
+// The receiver's interval thins the frames out at the source; those that pass keep their times.
+TEST_F(CameraServiceTest, FramesSoonerThanTheIntervalNeverArriveAndTheOthersKeepTheirTimes) {
+    CameraService camera(main, log, sources({source("live", liveSource)}));
+    recorder.attach(camera);
+    camera.setFrameInterval(0.85 / 5);
+    camera.start(std::nullopt);
+    ASSERT_TRUE(recorder.waitForFrames(8));
+    camera.setFrameInterval(0);
+    const std::size_t opened = recorder.frameCount() + 1;
+    ASSERT_TRUE(recorder.waitForFrames(opened + 10));
+    camera.stop();
+    ASSERT_TRUE(recorder.waitForStates(2));
+
+    auto all = recorder.framesSince(0);
+    const std::vector<Frame> thinned(all.begin() + 1, all.begin() + 8);
+    const std::vector<Frame> open(all.begin() + opened, all.end());
+    // Every third frame of 15 per second, on the camera's own clock.
+    EXPECT_NEAR(median(intervals(thinned)), 0.2, 0.002);
+    EXPECT_NEAR(median(intervals(open)), 1.0 / 15, 0.002);
+    for (const auto& frame : all) {
+        EXPECT_LE(frame.time, frame.delivered);
+        EXPECT_GT(frame.time, frame.delivered - 1.0);
+    }
+}
+
+// A fragment that gives JPEG pictures is decoded at half size, like a JPEG camera: a 4:3 picture of
+// 1280x960 becomes 640x480 in the decoder and 640x360 from its middle, at the stream's pace.
+TEST_F(CameraServiceTest, JpegStreamEndingInJpegCapsIsDecodedAtHalfSizeAndCroppedToTheMiddle) {
+    test::TemporaryFolder folder;
+    // White 1280x720 with 120-pixel black bands above and below: 1280x960.
+    runPipeline("videotestsrc num-buffers=1 pattern=white ! video/x-raw,width=1280,height=720"
+                " ! videobox top=-120 bottom=-120 fill=black ! video/x-raw,width=1280,height=960"
+                " ! videoconvert ! video/x-raw,format=Y42B ! jpegenc ! filesink location=" +
+                (folder / "frame.jpg").string());
+    ASSERT_TRUE(fs::exists(folder / "frame.jpg"));
+    // Untimed pictures as multifilesrc reads them, and a live stream's: both play at 15 per second.
+    const std::string pictures = "multifilesrc location=" + (folder / "frame.jpg").string() +
+                                 " loop=true caps=image/jpeg,framerate=15/1 ! capsfilter caps=image/jpeg";
+    CameraService camera(main, log, sources({source("jpeg", pictures)}));
+    recorder.attach(camera);
+    camera.start(std::nullopt);
+    ASSERT_TRUE(recorder.waitForStates(1));
+    ASSERT_EQ(recorder.stateList(), std::vector<bool>{true}) << testing::PrintToString(messages(log));
+    ASSERT_TRUE(recorder.waitForFrames(16));
+    camera.setFrameInterval(0.85 / 5);
+    const std::size_t thinnedFrom = recorder.frameCount() + 1;
+    ASSERT_TRUE(recorder.waitForFrames(thinnedFrom + 6));
+    camera.stop();
+    ASSERT_TRUE(recorder.waitForStates(2));
+
+    auto frames = recorder.framesSince(0);
+    for (const auto& frame : frames) {
+        EXPECT_EQ(frame.width, 640);
+        EXPECT_EQ(frame.height, 360);
+        EXPECT_TRUE(frame.planesReadable);
+        EXPECT_GT(frame.cornerLuma, 200);
+        EXPECT_GT(frame.centerLuma, 200);
+        EXPECT_LT(frame.time - frame.delivered, 0.5);
+    }
+    EXPECT_NEAR(median(intervals({frames.begin() + 1, frames.begin() + 16})), 1.0 / 15, 0.002);
+    EXPECT_NEAR(median(intervals({frames.begin() + thinnedFrom, frames.end()})), 0.2, 0.002);
+}

@@ -1,0 +1,163 @@
+#include "platform/ScaledJpegDecoder.h"
+
+#include "engine/tests/TemporaryFolder.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace orvane;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The first picture a pipeline ending in "appsink name=sink" gives: its caps and its luma plane.
+struct Picture {
+    std::string format;
+    int width = 0, height = 0;
+    std::string range; // the colorimetry's range, as GStreamer names it
+    std::vector<std::uint8_t> luma;
+};
+
+std::optional<Picture> firstPicture(const std::string& description) {
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
+    if (error) {
+        ADD_FAILURE() << error->message;
+        g_error_free(error);
+        if (pipeline) gst_object_unref(pipeline);
+        return std::nullopt;
+    }
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    std::optional<Picture> picture;
+    if (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
+        GstVideoInfo info;
+        GstVideoFrame frame;
+        if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
+            gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+            Picture p;
+            p.format = gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info));
+            p.width = info.width;
+            p.height = info.height;
+            p.range = info.colorimetry.range == GST_VIDEO_COLOR_RANGE_0_255 ? "full" : "limited";
+            const auto* y = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+            const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+            const int bytesPerPixel = p.format == "RGB" ? 3 : 1;
+            for (int row = 0; row < p.height; ++row)
+                for (int x = 0; x < p.width; ++x)
+                    p.luma.push_back(y[row * stride + x * bytesPerPixel]);
+            picture = std::move(p);
+            gst_video_frame_unmap(&frame);
+        }
+        gst_sample_unref(sample);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(sink);
+    gst_object_unref(pipeline);
+    return picture;
+}
+
+// Writes one JPEG picture of the SMPTE pattern (sharp edges and colour bars) at a size and sampling.
+fs::path writeJpeg(const fs::path& folder, int width, int height, const std::string& format) {
+    const fs::path path = folder / (std::to_string(width) + "x" + std::to_string(height) + format + ".jpg");
+    const std::string description =
+        "videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,width=" + std::to_string(width) +
+        ",height=" + std::to_string(height) + " ! videoconvert ! video/x-raw,format=" + format +
+        " ! jpegenc quality=90 ! filesink location=" + path.string();
+    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
+    if (!pipeline) return {};
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    if (GstMessage* message = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND,
+                                                         GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)))
+        gst_message_unref(message);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return path;
+}
+
+struct ScaledJpegDecoderTest : ::testing::Test {
+    test::TemporaryFolder folder;
+    ScaledJpegDecoderTest() {
+        gst_init(nullptr, nullptr);
+        EXPECT_TRUE(ScaledJpegDecoder::registerElement());
+    }
+};
+
+} // namespace
+
+// The smallest DCT scale (n/8) that still covers 640x360, in the picture's own sampling.
+TEST_F(ScaledJpegDecoderTest, DecodesToTheSmallestScaleThatCoversTheFrameInItsOwnSampling) {
+    struct Case {
+        int width, height;
+        const char* input; // raw format given to the encoder, which sets the JPEG's sampling
+        int outWidth, outHeight;
+        const char* output;
+    };
+    const Case cases[] = {
+        {1280, 720, "I420", 640, 360, "I420"},   // 1/2
+        {1280, 720, "Y42B", 640, 360, "Y42B"},   // the usual webcam's 4:2:2
+        {1280, 720, "GRAY8", 640, 360, "GRAY8"}, // an infrared or monochrome camera
+        {1920, 1080, "I420", 720, 405, "I420"},  // 3/8
+        {2560, 1440, "Y444", 640, 360, "Y444"},  // 2/8
+        {1280, 960, "I420", 640, 480, "I420"},   // 4:3, cropped later
+        {640, 480, "I420", 640, 480, "I420"},    // already small: whole
+        {320, 240, "I420", 320, 240, "I420"},    // smaller still: whole, never enlarged
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " " + c.input);
+        const fs::path jpeg = writeJpeg(folder.path(), c.width, c.height, c.input);
+        const auto picture = firstPicture("multifilesrc location=" + jpeg.string() + " caps=image/jpeg ! " +
+                                          ScaledJpegDecoder::elementName + " ! appsink name=sink");
+        ASSERT_TRUE(picture);
+        EXPECT_EQ(picture->width, c.outWidth);
+        EXPECT_EQ(picture->height, c.outHeight);
+        EXPECT_EQ(picture->format, c.output);
+        EXPECT_EQ(picture->range, "full"); // JPEG's YCbCr, as jpegdec declares it
+    }
+}
+
+// Scaling in the DCT must give the picture that decoding whole and scaling gives: the same pattern
+// in the same place, up to resampling differences at the edges.
+TEST_F(ScaledJpegDecoderTest, GivesThePictureThatDecodingWholeAndScalingGives) {
+    for (const char* sampling : {"I420", "Y42B"}) {
+        SCOPED_TRACE(sampling);
+        const fs::path jpeg = writeJpeg(folder.path(), 1280, 720, sampling);
+        const std::string tail = " ! videoconvert ! video/x-raw,format=GRAY8 ! appsink name=sink";
+        const auto scaled = firstPicture("multifilesrc location=" + jpeg.string() + " caps=image/jpeg ! " +
+                                         ScaledJpegDecoder::elementName + tail);
+        const auto whole = firstPicture("multifilesrc location=" + jpeg.string() +
+                                        " caps=image/jpeg"
+                                        " ! jpegdec ! videoscale ! video/x-raw,width=640,height=360" +
+                                        tail);
+        ASSERT_TRUE(scaled && whole);
+        ASSERT_EQ(scaled->luma.size(), whole->luma.size());
+        double difference = 0;
+        for (std::size_t i = 0; i < scaled->luma.size(); ++i)
+            difference += std::abs(int(scaled->luma[i]) - int(whole->luma[i]));
+        difference /= double(scaled->luma.size());
+        std::printf("%s: mean luma difference %.2f of 255\n", sampling, difference);
+        EXPECT_LT(difference, 3.0);
+    }
+}
+
+// As with jpegdec, a broken picture costs that frame only; a camera that sends nothing else is caught
+// by the camera service's stall watchdog.
+TEST_F(ScaledJpegDecoderTest, ABrokenPictureIsDroppedAndTheStreamGoesOn) {
+    std::ofstream(folder / "frame000.jpg") << std::string(4096, 'x');
+    fs::rename(writeJpeg(folder.path(), 1280, 720, "I420"), folder / "frame001.jpg");
+    const auto picture =
+        firstPicture("multifilesrc location=" + (folder / "frame%03d.jpg").string() + " caps=image/jpeg ! " +
+                     ScaledJpegDecoder::elementName + " ! appsink name=sink");
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->width, 640);
+    EXPECT_EQ(picture->height, 360);
+}

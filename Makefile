@@ -1,5 +1,5 @@
 # Thin wrappers over the CMake presets; the real build lives in CMakeLists.txt.
-.PHONY: deps build test test-debug test-tsan fuzz bench clean
+.PHONY: deps build run test test-debug test-tsan fuzz bench clean
 
 FUZZ_SECONDS ?= 30
 
@@ -13,6 +13,14 @@ build: deps
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release
 	@scripts/fetch-model build/release
+
+# Starts Orvane in this desktop session (it stays in the tray; Quit is in its menu).
+run: build
+	@if [ -z "$${DISPLAY:-}" ]; then \
+		echo "make run: no desktop session here (DISPLAY is not set); run it from a terminal on your desktop."; \
+		exit 1; \
+	fi
+	@build/release/app/orvane
 
 test: build
 	@ctest --preset release

@@ -1,0 +1,228 @@
+#include "ui/AppDelegate.h"
+
+#include "UiTest.h"
+#include "ui/StatusMenu.h"
+
+#include <QDialog>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+// Last: see Desktop.h.
+#include "Desktop.h"
+
+using namespace orvane;
+using namespace orvane::test;
+
+namespace {
+
+// The menu as one line per item: its text, then "|off" when disabled and "|checked" when checked;
+// separators as "-".
+std::vector<std::string> menuItems(AppDelegate& delegate) {
+    delegate.rebuildMenu();
+    std::vector<std::string> items;
+    for (QAction* action : delegate.menu()->actions()) {
+        if (action->isSeparator()) {
+            items.push_back("-");
+            continue;
+        }
+        std::string item = action->text().toStdString();
+        if (!action->isEnabled()) item += "|off";
+        if (action->isChecked()) item += "|checked";
+        items.push_back(item);
+    }
+    return items;
+}
+
+struct StateCase {
+    const char* name;
+    std::function<void(UiRig&)> before; // before launch
+    std::function<void(UiRig&)> after;  // after launch
+    std::string status;
+    std::string symbol;
+    bool dimmed;
+    std::vector<std::string> menu;
+};
+
+const std::vector<std::string> tail{"Show Tracking Overlay", "-", "Settings…",
+                                    "Welcome Guide…",        "-", "Quit Orvane"};
+
+std::vector<std::string> menu(std::vector<std::string> head) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+} // namespace
+
+TEST(AppDelegate, IconStatusAndMenuFollowTheEngineState) {
+    const std::vector<StateCase> cases{
+        {"needs permissions", [](UiRig& r) { r.permissions.trusted = false; }, nullptr,
+         "Needs camera & window control access", "eye.trianglebadge.exclamationmark", false,
+         menu({"Needs camera & window control access|off", "-"})},
+        {"one display", [](UiRig& r) { r.storeProfile(), r.displays.list = {leftDisplay}; }, nullptr,
+         "Waiting for a second display", "eye.slash", true,
+         menu({"Waiting for a second display|off", "-", "Pause Tracking", "Calibrate…|off"})},
+        {"needs calibration", nullptr, nullptr, "Needs calibration", "eye.trianglebadge.exclamationmark",
+         false, menu({"Needs calibration|off", "-", "Pause Tracking", "Calibrate…"})},
+        {"paused", [](UiRig& r) { r.storeProfile(), r.defaults.set("paused", true); }, nullptr, "Paused",
+         "eye.slash", true, menu({"Paused|off", "-", "Resume Tracking", "Recalibrate…"})},
+        {"active, no frame yet", [](UiRig& r) { r.storeProfile(); }, nullptr, "Starting camera…", "eye",
+         false, menu({"Starting camera…|off", "-", "Pause Tracking", "Recalibrate…"})},
+        {"active with a face", [](UiRig& r) { r.storeProfile(); },
+         [](UiRig& r) {
+             r.windows.onFocusedDisplayChange(rightDisplay.uuid);
+             r.track(0.5);
+         },
+         "Active — RIGHT", "eye", false, menu({"Active — RIGHT|off", "-", "Pause Tracking", "Recalibrate…"})},
+        {"active without a face", [](UiRig& r) { r.storeProfile(); },
+         [](UiRig& r) { r.track(0.5, std::nullopt); }, "Active — face not visible", "eye.slash", false,
+         menu({"Active — face not visible|off", "-", "Pause Tracking", "Recalibrate…"})},
+        {"calibrating", [](UiRig& r) { r.storeProfile(), r.defaults.set("showHUD", true); },
+         [](UiRig& r) { r.delegate->recalibrate(); }, "Calibrating…", "scope", false,
+         menu({"Calibrating…|off", "-", "Pause Tracking", "Recalibrate…"})},
+    };
+    for (const StateCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        UiRig rig;
+        if (c.before) c.before(rig);
+        rig.launch();
+        if (c.after) c.after(rig);
+        rig.settle();
+        EXPECT_EQ(statusText(rig.engine()).toStdString(), c.status);
+        EXPECT_EQ(rig.delegate->iconSymbol().toStdString(), c.symbol);
+        EXPECT_EQ(statusDimmed(rig.engine()), c.dimmed);
+        EXPECT_EQ(rig.delegate->statusItem()->toolTip().toStdString(), c.status);
+        auto expected = c.menu;
+        if (rig.engine().settings().showHUD()) {
+            auto overlay = std::find(expected.begin(), expected.end(), "Show Tracking Overlay");
+            *overlay += "|checked";
+        }
+        EXPECT_EQ(menuItems(*rig.delegate), expected);
+        if (rig.delegate->calibration()->isRunning()) rig.delegate->calibration()->cancel();
+    }
+}
+
+TEST(AppDelegate, HotKeyAndMenuPauseAndResume) {
+    UiRig rig;
+    rig.storeProfile();
+    rig.launch();
+    ASSERT_EQ(rig.engine().state(), Engine::State::active);
+    rig.hotKeys.pressed();
+    rig.settle();
+    EXPECT_EQ(rig.engine().state(), Engine::State::paused);
+    EXPECT_FALSE(rig.camera.capturing);
+    EXPECT_EQ(rig.delegate->iconSymbol(), "eye.slash");
+    EXPECT_EQ(std::get<bool>(rig.defaults.stored.at("paused")), true);
+    rig.hotKeys.pressed();
+    rig.settle();
+    EXPECT_EQ(rig.engine().state(), Engine::State::active);
+
+    // The menu item does the same.
+    rig.delegate->rebuildMenu();
+    rig.delegate->menu()->actions()[2]->trigger();
+    rig.settle();
+    EXPECT_EQ(rig.engine().state(), Engine::State::paused);
+}
+
+TEST(AppDelegate, OverlayFollowsItsMenuItem) {
+    UiRig rig;
+    rig.launch();
+    EXPECT_EQ(rig.delegate->hud().panel(), nullptr);
+    rig.delegate->toggleHUD();
+    rig.settle();
+    ASSERT_NE(rig.delegate->hud().panel(), nullptr);
+    EXPECT_TRUE(rig.delegate->hud().panel()->isVisible());
+    EXPECT_EQ(menuItems(*rig.delegate)[4], "Show Tracking Overlay|checked");
+    rig.delegate->toggleHUD();
+    rig.settle();
+    EXPECT_EQ(rig.delegate->hud().panel(), nullptr);
+}
+
+TEST(AppDelegate, GuideOpensAtLaunchOnlyWhileSomethingIsLeftToDo) {
+    struct Case {
+        const char* name;
+        std::function<void(UiRig&)> setup;
+        bool shown;
+    };
+    const std::vector<Case> cases{
+        {"all done", [](UiRig& r) { r.storeProfile(), r.defaults.set("onboardingCompleted", true); }, false},
+        {"never completed", [](UiRig& r) { r.storeProfile(); }, true},
+        {"no window control",
+         [](UiRig& r) {
+             r.storeProfile(), r.defaults.set("onboardingCompleted", true), r.permissions.trusted = false;
+         },
+         true},
+        {"two displays, no profile", [](UiRig& r) { r.defaults.set("onboardingCompleted", true); }, true},
+        {"one display, no profile",
+         [](UiRig& r) { r.defaults.set("onboardingCompleted", true), r.displays.list = {leftDisplay}; },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UiRig rig;
+        c.setup(rig);
+        rig.launch();
+        const bool shown = rig.delegate->onboardingWindow() && rig.delegate->onboardingWindow()->isVisible();
+        EXPECT_EQ(shown, c.shown);
+    }
+}
+
+TEST(AppDelegate, CalibratingHidesTheWindowsAndCompletesTheGuide) {
+    UiRig rig;
+    rig.launch();
+    rig.delegate->showSettings();
+    ASSERT_TRUE(rig.delegate->onboardingWindow()->isVisible());
+    rig.delegate->recalibrate();
+    rig.settle();
+    EXPECT_FALSE(rig.delegate->onboardingWindow()->isVisible());
+    EXPECT_FALSE(rig.delegate->settingsWindow()->isVisible());
+    EXPECT_EQ(rig.delegate->calibrationWindows().windows().size(), 2u);
+
+    // The simulated head turns to each display as the dot moves there.
+    const auto& state = rig.delegate->calibration()->state();
+    for (int step = 0; step < 15 * 60 && rig.delegate->calibration()->isRunning(); ++step) {
+        const bool right = state.activeDisplay() == rightDisplay.uuid;
+        rig.track(1.0 / 15, FakeFaceDetector::facing(right ? -0.35 : 0.35));
+    }
+    ASSERT_TRUE(state.finished());
+    EXPECT_EQ(state.message(), "Excellent calibration");
+    rig.track(3.0);
+    EXPECT_TRUE(rig.delegate->calibrationWindows().windows().empty());
+    EXPECT_TRUE(rig.engine().settings().onboardingCompleted());
+    EXPECT_EQ(rig.engine().state(), Engine::State::active);
+}
+
+// The icon sits in the desktop's tray (trayer speaks XEmbed); a right click opens the menu there.
+TEST(AppDelegate, TrayIconOpensItsMenuOnARightClick) {
+    UiRig rig;
+    rig.storeProfile();
+    rig.launch();
+    QSystemTrayIcon* icon = rig.delegate->statusItem();
+    ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            QApplication::processEvents();
+            return icon->geometry().width() > 0;
+        },
+        5.0));
+    const QPoint centre = icon->geometry().center();
+    const std::string click =
+        "xdotool mousemove " + std::to_string(centre.x()) + " " + std::to_string(centre.y()) + " click 3";
+    // The icon is embedded a little after it reports a geometry: click until the menu opens.
+    bool opened = false;
+    for (int attempt = 0; attempt < 10 && !opened; ++attempt) {
+        std::system(click.c_str());
+        opened = waitUntil(
+            [&] {
+                QApplication::processEvents();
+                return rig.delegate->menu()->isVisible();
+            },
+            0.5);
+    }
+    ASSERT_TRUE(opened);
+    QPixmap shot = rig.delegate->menu()->grab();
+    saveScreenshot(shot, "tray-menu");
+    const auto actions = rig.delegate->menu()->actions();
+    EXPECT_EQ(actions.front()->text(), "Starting camera…");
+    EXPECT_EQ(actions.back()->text(), "Quit Orvane");
+    rig.delegate->menu()->hide();
+}

@@ -1,0 +1,351 @@
+// The orvane program itself, started as a user starts it, on desktops of its own.
+
+#include "UiTest.h"
+#include "core/CalibrationProfile.h"
+#include "engine/ProfileStore.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QDebug>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+
+// Last: see Desktop.h.
+#include "Desktop.h"
+
+using namespace orvane;
+using namespace orvane::test;
+
+namespace {
+
+std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// A still face for the camera: the astronaut photograph cropped to 16:9 around her face (a quarter of the
+// width), as a live 1280 x 720 source at 15 frames per second.
+std::string stillFace() {
+    const std::string photo = ORVANE_SOURCE_DIR "/.cache/photos/skimage/astronaut.png";
+    return "filesrc location=" + photo +
+           " ! pngdec ! videoconvert ! videocrop left=26 right=86 top=17 bottom=270 ! videoscale ! "
+           "video/x-raw,width=1280,height=720,pixel-aspect-ratio=1/1 ! imagefreeze is-live=true ! "
+           "capsfilter caps=video/x-raw,framerate=15/1";
+}
+
+// One run of the program on a desktop, with its own home folders; its standard error goes to a file.
+class Program {
+  public:
+    Program(const TestDesktop& desktop, const TemporaryFolder& home, std::string camera = stillFace())
+        : desktop_(desktop), home_(home), camera_(std::move(camera)) {}
+    ~Program() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    void start(const std::string& extra = "") {
+        const std::string command = "exec env " + environment() + " " + extra + " " ORVANE_PROGRAM " 2>>" +
+                                    shellQuoted((home_ / "stderr.log").string());
+        pid_ = fork();
+        if (pid_ == 0) {
+            execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+            _exit(127);
+        }
+    }
+    // Runs the program to its end with arguments; its exit status.
+    int run(const std::string& arguments, std::string* output = nullptr,
+            const std::string& extra = "") const {
+        const std::string file = (home_ / "run.log").string();
+        const int status = std::system(("env " + environment() + " " + extra + " " ORVANE_PROGRAM " " +
+                                        arguments + " >" + shellQuoted(file) + " 2>&1")
+                                           .c_str());
+        if (output) *output = readFile(file);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // Sends a signal and waits for the exit; its status, or -1 when it did not end within 10 s.
+    int stop(int signal = SIGTERM) {
+        kill(pid_, signal);
+        int status = 0;
+        const bool ended = waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 10.0);
+        if (!ended) return -1;
+        pid_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+    pid_t pid() const { return pid_; }
+    std::string log() const { return readFile(home_ / "stderr.log"); }
+    bool waitForLog(const std::string& text, double seconds = 10.0) const {
+        return waitUntil([&] { return log().find(text) != std::string::npos; }, seconds);
+    }
+
+  private:
+    std::string environment() const {
+        std::string variables;
+        for (const char* name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
+            variables += std::string(name) + "=" + shellQuoted(desktop_.variable(name)) + " ";
+        for (const auto& [name, folder] :
+             std::vector<std::pair<std::string, std::string>>{{"HOME", "home"},
+                                                              {"XDG_CONFIG_HOME", "config"},
+                                                              {"XDG_DATA_HOME", "data"},
+                                                              {"XDG_STATE_HOME", "state"},
+                                                              {"XDG_RUNTIME_DIR", "runtime"}}) {
+            std::filesystem::create_directories(home_ / folder);
+            std::filesystem::permissions(home_ / folder, std::filesystem::perms::owner_all);
+            variables += name + "=" + shellQuoted((home_ / folder).string()) + " ";
+        }
+        // The system bus may be this machine's: our tests need nothing of logind.
+        return variables + "DBUS_SYSTEM_BUS_ADDRESS=disabled: ORVANE_CAMERA_SOURCE=" + shellQuoted(camera_);
+    }
+
+    const TestDesktop& desktop_;
+    const TemporaryFolder& home_;
+    std::string camera_;
+    pid_t pid_ = 0;
+};
+
+std::vector<unsigned long> windowsOf(const TestDesktop& desktop, pid_t pid, const std::string& extra = "") {
+    std::string out;
+    FILE* pipe = popen(("DISPLAY=" + desktop.display() + " xdotool search --pid " + std::to_string(pid) +
+                        " " + extra + " 2>/dev/null")
+                           .c_str(),
+                       "r");
+    char buffer[256];
+    while (pipe && fgets(buffer, sizeof buffer, pipe))
+        out += buffer;
+    if (pipe) pclose(pipe);
+    std::vector<unsigned long> ids;
+    std::istringstream lines(out);
+    for (unsigned long id; lines >> id;)
+        ids.push_back(id);
+    return ids;
+}
+
+// Whether one of the program's windows sits inside the tray host's window (XEmbed docks it there).
+bool dockedInTray(const TestDesktop& desktop, pid_t pid) {
+    Display* x = XOpenDisplay(desktop.display().c_str());
+    bool docked = false;
+    for (unsigned long window : windowsOf(desktop, pid)) {
+        for (Window w = window; w && !docked;) {
+            Window root, parent, *children = nullptr;
+            unsigned count = 0;
+            if (!XQueryTree(x, w, &root, &parent, &children, &count)) break;
+            if (children) XFree(children);
+            XClassHint hint{};
+            if (parent != root && XGetClassHint(x, parent, &hint)) {
+                docked = hint.res_class && std::string(hint.res_class) == "trayer";
+                XFree(hint.res_name), XFree(hint.res_class);
+            }
+            w = parent == root ? 0 : parent;
+        }
+    }
+    XCloseDisplay(x);
+    return docked;
+}
+
+// Every string in a D-Bus value, however deeply it is nested in structures, arrays, maps and variants.
+void collectStrings(const QVariant& value, QStringList& strings);
+
+void collectStrings(const QDBusArgument& argument, QStringList& strings) {
+    switch (argument.currentType()) {
+    case QDBusArgument::StructureType:
+        argument.beginStructure();
+        while (!argument.atEnd())
+            collectStrings(argument, strings);
+        argument.endStructure();
+        break;
+    case QDBusArgument::ArrayType:
+        argument.beginArray();
+        while (!argument.atEnd())
+            collectStrings(argument, strings);
+        argument.endArray();
+        break;
+    case QDBusArgument::MapType:
+        argument.beginMap();
+        while (!argument.atEnd()) {
+            argument.beginMapEntry();
+            collectStrings(argument, strings);
+            collectStrings(argument, strings);
+            argument.endMapEntry();
+        }
+        argument.endMap();
+        break;
+    default:
+        collectStrings(argument.asVariant(), strings);
+    }
+}
+
+void collectStrings(const QVariant& value, QStringList& strings) {
+    if (value.canConvert<QDBusVariant>() && value.userType() == qMetaTypeId<QDBusVariant>())
+        collectStrings(value.value<QDBusVariant>().variant(), strings);
+    else if (value.userType() == qMetaTypeId<QDBusArgument>())
+        collectStrings(value.value<QDBusArgument>(), strings);
+    else if (value.userType() == QMetaType::QString)
+        strings << value.toString();
+}
+
+} // namespace
+
+TEST(Program, CommandLine) {
+    TemporaryFolder home;
+    TestDesktop desktop;
+    Program program(desktop, home);
+    std::string out;
+    EXPECT_EQ(program.run("--version", &out), 0);
+    EXPECT_TRUE(out.starts_with("orvane ")) << out;
+    EXPECT_EQ(program.run("--help", &out), 0);
+    EXPECT_NE(out.find("Usage: orvane"), std::string::npos);
+    EXPECT_EQ(program.run("--bogus", &out), 2);
+    EXPECT_NE(out.find("unknown option '--bogus'"), std::string::npos) << out;
+    EXPECT_EQ(program.run("--version --bogus", &out), 0);
+    // Without any X display: one clear line.
+    EXPECT_EQ(program.run("", &out, "DISPLAY="), 1);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    EXPECT_NE(out.find("no X display"), std::string::npos) << out;
+}
+
+// Start, tray icon, a second start that opens the running one's settings, and a clean exit.
+TEST(Program, RunsInTheTrayAsOneInstance) {
+    TemporaryFolder home;
+    TestDesktop desktop("--dbus");
+    Program program(desktop, home);
+    program.start();
+    ASSERT_TRUE(waitUntil([&] { return dockedInTray(desktop, program.pid()); }, 10.0)) << program.log();
+    // The guide opens at the first start.
+    EXPECT_TRUE(waitUntil([&] {
+        return !windowsOf(desktop, program.pid(), "--onlyvisible --name '^Welcome to Orvane$'").empty();
+    }));
+
+    Program second(desktop, home);
+    EXPECT_EQ(second.run(""), 0);
+    EXPECT_TRUE(waitUntil([&] {
+        return !windowsOf(desktop, program.pid(), "--onlyvisible --name '^Orvane Settings$'").empty();
+    }));
+    EXPECT_TRUE(program.running());
+    EXPECT_EQ(program.stop(SIGTERM), 0) << program.log();
+}
+
+// A profile for the test desktop's two monitors and the override camera, as calibration would leave it.
+CalibrationProfile desktopProfile(const TestDesktop& desktop) {
+    std::vector<DisplayInfo> displays = desktop.displays();
+    std::vector<CalibrationProfile::Display> named;
+    for (const auto& d : displays)
+        named.push_back({d.uuid, d.name});
+    return CalibrationProfile(named, "source", WallTime{}, calibrationSamples(displays), {});
+}
+
+// Clicks learned in the last seconds before a session logout are in the profile on disk.
+TEST(Program, SavesLearnedClicksWhenTerminated) {
+    TemporaryFolder home;
+    TestDesktop desktop;
+    CapturingLog log;
+    const CalibrationProfile profile = desktopProfile(desktop);
+    ProfileStore(home / "data/Orvane/Profiles", log).save(profile);
+    const auto file =
+        home / "data/Orvane/Profiles" / ProfileStore::fileName(CalibrationProfile::key(profile.screenIDs()));
+
+    TestClient client("Editor", std::nullopt, desktop.display());
+    client.createWindow(windowAt(200, 200, 600, 400));
+    Program program(desktop, home);
+    program.start();
+    ASSERT_TRUE(program.waitForLog("State: active")) << program.log();
+    // The face must have been seen steadily for a moment before a click teaches anything.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    for (int i = 0; i < 3; ++i) {
+        desktop.run("xdotool mousemove 500 400 click 1");
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    }
+    EXPECT_EQ(program.stop(SIGTERM), 0) << program.log();
+    const auto saved = decodeProfile(readFile(file)).value;
+    ASSERT_TRUE(saved) << program.log();
+    EXPECT_GE(saved->clickSamples.size(), 1u) << program.log();
+    EXPECT_EQ(saved->calibrationSamples, profile.calibrationSamples);
+}
+
+// With no tray host at the start, the icon appears once one starts.
+TEST(Program, IconAppearsWhenATrayHostStartsLater) {
+    TemporaryFolder home;
+    TestDesktop desktop("--no-tray");
+    Program program(desktop, home);
+    program.start();
+    ASSERT_TRUE(program.waitForLog("No system tray")) << program.log();
+    desktop.run("trayer --edge top --align right --widthtype request --height 24 --SetDockType true "
+                ">/dev/null 2>&1 & echo $! >" +
+                shellQuoted((home / "trayer.pid").string()));
+    EXPECT_TRUE(waitUntil([&] { return dockedInTray(desktop, program.pid()); }, 10.0)) << program.log();
+    std::system(("kill $(cat " + shellQuoted((home / "trayer.pid").string()) + ")").c_str());
+    EXPECT_EQ(program.stop(SIGTERM), 0);
+}
+
+// Where a StatusNotifierItem watcher runs (KDE, GNOME's AppIndicator extension), the icon registers there
+// and its menu is exported over D-Bus.
+TEST(Program, RegistersAsAStatusNotifierItem) {
+    TemporaryFolder home;
+    TestDesktop desktop("--dbus --no-tray");
+    const std::string bus =
+        "DBUS_SESSION_BUS_ADDRESS=" + shellQuoted(desktop.variable("DBUS_SESSION_BUS_ADDRESS"));
+    desktop.run(bus + " status-notifier-watcher >/dev/null 2>&1 & echo $! >" +
+                shellQuoted((home / "watcher.pid").string()));
+    QDBusConnection connection = QDBusConnection::connectToBus(
+        QString::fromStdString(desktop.variable("DBUS_SESSION_BUS_ADDRESS")), "sni-test");
+    ASSERT_TRUE(connection.isConnected());
+    ASSERT_TRUE(waitUntil(
+        [&] { return connection.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher"); }, 5.0));
+    QDBusInterface watcher("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                           "org.kde.StatusNotifierWatcher", connection);
+    desktop.run(bus + " gtk-sni-tray-standalone >/dev/null 2>&1 & echo $! >" +
+                shellQuoted((home / "panel.pid").string()));
+
+    Program program(desktop, home);
+    program.start();
+    QStringList items;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            items = watcher.property("RegisteredStatusNotifierItems").toStringList();
+            return !items.isEmpty();
+        },
+        10.0))
+        << program.log();
+    // "service/path" or a bare service with the default path.
+    const QString item = items.first();
+    const QString service = item.section('/', 0, 0);
+    const QString path = item.contains('/') ? "/" + item.section('/', 1) : "/StatusNotifierItem";
+    auto property = [&](const char* name) {
+        QDBusMessage get =
+            QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get");
+        get << "org.kde.StatusNotifierItem" << name;
+        const QDBusMessage reply = connection.call(get);
+        return reply.arguments().isEmpty() ? QVariant() : reply.arguments().first();
+    };
+    QStringList tooltip;
+    collectStrings(property("ToolTip"), tooltip);
+    EXPECT_TRUE(tooltip.contains("Needs calibration")) << tooltip.join('|').toStdString();
+
+    const QString menuPath = property("Menu").value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
+    QDBusMessage layout =
+        QDBusMessage::createMethodCall(service, menuPath, "com.canonical.dbusmenu", "GetLayout");
+    layout << 0 << -1 << QStringList{"label"};
+    const QDBusMessage reply = connection.call(layout);
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    QStringList labels;
+    for (const QVariant& argument : reply.arguments())
+        collectStrings(argument, labels);
+    for (const char* label :
+         {"Needs calibration", "Pause Tracking", "Calibrate…", "Settings…", "Welcome Guide…", "Quit Orvane"})
+        EXPECT_TRUE(labels.contains(label)) << label << " in " << labels.join('|').toStdString();
+    EXPECT_EQ(program.stop(SIGTERM), 0);
+    for (const char* name : {"watcher.pid", "panel.pid"})
+        std::system(("kill $(cat " + shellQuoted((home / name).string()) + ") 2>/dev/null").c_str());
+}

@@ -1,0 +1,164 @@
+#pragma once
+
+// Helpers of the user-interface tests: the program's user interface over fake desktop services in virtual
+// time (the engine and the windows are real), Qt's events pumped alongside, screenshots of windows, and
+// child runs of this test program on other desktops.
+
+#include "CapturingLog.h"
+#include "FakePlatform.h"
+#include "TemporaryFolder.h"
+#include "engine/ProfileStore.h"
+#include "ui/AppDelegate.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QWidget>
+#include <cmath>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+
+namespace orvane::test {
+
+// This run is a child started by another test (UiTestMain starts no desktop then).
+inline bool isChild() {
+    return std::getenv("ORVANE_UI_TEST_CHILD") != nullptr;
+}
+
+// Runs this test program again with one test and extra environment ("DISPLAY=:5 QT_SCALE_FACTOR=2");
+// true when the child's tests passed.
+inline bool runChild(const std::string& test, const std::string& environment) {
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return false;
+    self[n] = 0;
+    const std::string command = "env ORVANE_UI_TEST_CHILD=1 " + environment + " '" + std::string(self) +
+                                "' --gtest_filter='" + test + "' --gtest_brief=1";
+    return std::system(command.c_str()) == 0;
+}
+
+// Lets Qt handle what is pending for a while (animations, queued updates, X events).
+inline void processEventsFor(double seconds) {
+    QElapsedTimer timer;
+    timer.start();
+    do {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    } while (timer.elapsed() < seconds * 1000);
+}
+
+// Screenshots of windows in defined states go under the build folder, to be looked at (not committed).
+inline void saveScreenshot(const QPixmap& pixmap, const std::string& name) {
+    const QString folder = ORVANE_BINARY_DIR "/screenshots";
+    QDir().mkpath(folder);
+    pixmap.save(folder + "/" + QString::fromStdString(name) + ".png");
+}
+
+inline const DisplayInfo leftDisplay{1, "L-UUID", "LEFT", {0, 0, 1920, 1080}};
+inline const DisplayInfo rightDisplay{2, "R-UUID", "RIGHT", {1920, 0, 1920, 1080}};
+inline const CameraInfo builtInCamera{"pci:0000:00:14.0/idx0", "Integrated Camera", true};
+inline const CameraInfo usbCamera{"usb:046d:0825:A1B2/if00/idx0", "USB Webcam", false};
+
+class FakeHotKeys : public HotKeys {
+  public:
+    std::function<void()> pressed;
+    bool registerHotKey(std::function<void()> handler) override {
+        pressed = std::move(handler);
+        return true;
+    }
+    void unregisterHotKey() override { pressed = nullptr; }
+};
+
+class FakeAutostart : public Autostart {
+  public:
+    bool registered = false;
+    bool fails = false;
+    bool isRegistered() override { return registered; }
+    bool setRegistered(bool value) override {
+        if (fails) return false;
+        registered = value;
+        return true;
+    }
+};
+
+// Twenty calibration poses per display: the head turned to the left (yaw +0.35) for the first display,
+// to the right for the second.
+inline std::vector<LabeledSample> calibrationSamples(const std::vector<DisplayInfo>& displays) {
+    std::vector<LabeledSample> samples;
+    for (std::size_t d = 0; d < displays.size(); ++d)
+        for (int i = 0; i < 20; ++i) {
+            HeadPose pose{
+                (d ? -0.35 : 0.35) + 0.02 * std::sin(i), 0.02 * std::cos(1.3 * i), 0, 0.5, 0.5, 0.2};
+            samples.push_back({pose, displays[d].uuid, LabeledSample::Source::calibration, WallTime{}});
+        }
+    return samples;
+}
+
+// The program's user interface on fake desktop services in virtual time.
+struct UiRig {
+    TemporaryFolder folder;
+    ManualClock clock;
+    ManualScheduler scheduler{clock};
+    ManualQueue main{scheduler};
+    ManualQueue training{scheduler};
+    FakeCamera camera{scheduler, main};
+    FakeFaceDetector detector;
+    FakeDisplays displays;
+    FakeWindowFocus windows;
+    FakeInputSource input;
+    FakeSession session;
+    FakePermissions permissions;
+    FakeAppWindows appWindows;
+    FakeDefaultsStore defaults;
+    CapturingLog log;
+    FakeHotKeys hotKeys;
+    FakeAutostart autostart;
+    std::unique_ptr<AppDelegate> delegate;
+
+    UiRig() {
+        displays.list = {leftDisplay, rightDisplay};
+        camera.cameras = {builtInCamera, usbCamera};
+    }
+    ~UiRig() {
+        delegate.reset();
+        QApplication::processEvents();
+    }
+
+    void storeProfile(std::vector<LabeledSample> clicks = {}) {
+        CalibrationProfile profile(
+            {{leftDisplay.uuid, leftDisplay.name}, {rightDisplay.uuid, rightDisplay.name}}, builtInCamera.id,
+            WallTime{}, calibrationSamples(displays.list), std::move(clicks));
+        ProfileStore(folder / "Profiles", log).save(profile);
+    }
+    void launch() {
+        delegate = std::make_unique<AppDelegate>(
+            AppServices{{clock, main, training, camera, detector, displays, windows, input, session,
+                         permissions, appWindows, defaults, log, folder / "Profiles", folder / "Logs"},
+                        hotKeys,
+                        autostart,
+                        false});
+        delegate->launch();
+        settle();
+    }
+    Engine& engine() { return *delegate->engine(); }
+    // Runs what is due in virtual time and what Qt has queued, until both are quiet.
+    void settle() {
+        for (int i = 0; i < 20; ++i) {
+            scheduler.runDue();
+            QApplication::processEvents();
+        }
+    }
+    // Virtual time passes with the camera delivering a frame every 1/15 s showing `face` (none: no face).
+    void track(double seconds, std::optional<DetectedFace> face = FakeFaceDetector::facing(0)) {
+        detector.faces = face ? std::vector<DetectedFace>{*face} : std::vector<DetectedFace>{};
+        for (double t = 0; t < seconds; t += 1.0 / 15) {
+            camera.deliverFrame();
+            scheduler.advance(1.0 / 15);
+            settle();
+        }
+    }
+};
+
+} // namespace orvane::test

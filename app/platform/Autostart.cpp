@@ -100,8 +100,12 @@ bool XdgAutostart::write() {
                              "Exec=" +
                              *exec +
                              "\n"
+                             "Icon=org.orvane.Orvane\n"
                              "Terminal=false\n"
-                             "X-GNOME-Autostart-enabled=true\n";
+                             "X-GNOME-Autostart-enabled=true\n"
+                             // After the panel that hosts the tray icon, where the desktop can tell.
+                             "X-GNOME-Autostart-Delay=2\n"
+                             "X-KDE-autostart-after=panel\n";
 
     std::error_code error;
     fs::create_directories(folder_, error);

@@ -1,8 +1,9 @@
 #include "ui/TrackingHUD.h"
 
+#include "ui/CalibrationWindow.h"
 #include "ui/Style.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -123,9 +124,14 @@ void HUDView::scheduleUpdate() {
         [this] {
             updatePending_ = false;
             update();
-            // Windows raised by the window manager stack above a panel it does not manage.
+            // Windows raised by the window manager stack above a panel it does not manage: raise it again
+            // now and then, but keep it under the calibration's windows, as everything else is.
             if (isVisible() && lastRaise_.elapsed() > 1000) {
-                raise();
+                const auto windows = QApplication::topLevelWidgets();
+                const bool calibrating = std::ranges::any_of(windows, [](QWidget* w) {
+                    return w->isVisible() && qobject_cast<CalibrationWindow*>(w);
+                });
+                calibrating ? lower() : raise();
                 lastRaise_.restart();
             }
         },

@@ -2,9 +2,11 @@
 
 #include "UiTest.h"
 #include "ui/StatusMenu.h"
+#include "ui/Symbols.h"
 
 #include <QDialog>
 #include <QMenu>
+#include <QPainter>
 #include <QSystemTrayIcon>
 
 // Last: see Desktop.h.
@@ -225,4 +227,31 @@ TEST(AppDelegate, TrayIconOpensItsMenuOnARightClick) {
     EXPECT_EQ(actions.front()->text(), "Starting camera…");
     EXPECT_EQ(actions.back()->text(), "Quit Orvane");
     rig.delegate->menu()->hide();
+}
+
+// Every symbol the program shows exists and is drawn; a sheet of them on a dark and a light panel, plain
+// and dimmed, is written for a look.
+TEST(AppDelegate, SymbolsOnDarkAndLightPanels) {
+    const QStringList names{"eye",   "eye.slash", "eye.trianglebadge.exclamationmark",
+                            "scope", "checkmark", "person.crop.circle.badge.questionmark"};
+    QPixmap sheet(names.size() * 56 + 8, 4 * 56 + 8);
+    QPainter painter(&sheet);
+    const QColor panels[] = {QColor(0x20, 0x20, 0x20), QColor(0xf0, 0xf0, 0xf0)};
+    for (int row = 0; row < 4; ++row) {
+        painter.fillRect(0, row * 56 + 4, sheet.width(), 56, panels[row % 2]);
+        for (int i = 0; i < names.size(); ++i) {
+            const QPixmap icon = trayIcon(names[i], row >= 2).pixmap(48, 48);
+            ASSERT_FALSE(icon.isNull()) << names[i].toStdString();
+            // Something is drawn: not every pixel is transparent.
+            const QImage image = icon.toImage();
+            bool drawn = false;
+            for (int y = 0; y < image.height() && !drawn; ++y)
+                for (int x = 0; x < image.width() && !drawn; ++x)
+                    drawn = qAlpha(image.pixel(x, y)) > 0;
+            EXPECT_TRUE(drawn) << names[i].toStdString();
+            painter.drawPixmap(i * 56 + 8, row * 56 + 8, icon);
+        }
+    }
+    painter.end();
+    saveScreenshot(sheet, "tray-symbols");
 }

@@ -181,6 +181,8 @@ std::optional<Result> run(const Source& source, CountingDetector& detector, doub
     camera.onFrame = [weak = std::weak_ptr(pipeline)](const FrameView& frame, double) {
         if (auto p = weak.lock()) p->handle(frame);
     };
+    // As the engine wires them: frames the pipeline will not analyse are dropped at the source.
+    pipeline->onFrameInterval = [&camera](double seconds) { camera.setFrameInterval(seconds); };
     std::mutex mutex;
     std::condition_variable changed;
     std::optional<bool> running;
@@ -266,7 +268,7 @@ int main(int argc, char** argv) {
     const std::vector<Source> sources = {
         {"yuy2_720p30",
          picture + ",format=YUY2 ! imagefreeze is-live=true ! capsfilter caps=video/x-raw,framerate=30/1"},
-        {"jpeg_720p15", "fdsrc fd=" + std::to_string(stream[0]) +
+        {"jpeg_720p15", "fdsrc blocksize=1048576 fd=" + std::to_string(stream[0]) +
                             " ! multipartdemux ! capsfilter caps=image/jpeg,framerate=15/1"},
     };
 

@@ -116,12 +116,12 @@ class Program {
     pid_t pid_ = 0;
 };
 
-std::vector<unsigned long> windowsOf(const TestDesktop& desktop, pid_t pid, const std::string& extra = "") {
+std::vector<unsigned long> windowsOf(const TestDesktop& desktop, pid_t pid) {
     std::string out;
-    FILE* pipe = popen(("DISPLAY=" + desktop.display() + " xdotool search --pid " + std::to_string(pid) +
-                        " " + extra + " 2>/dev/null")
-                           .c_str(),
-                       "r");
+    FILE* pipe = popen(
+        ("DISPLAY=" + desktop.display() + " xdotool search --pid " + std::to_string(pid) + " 2>/dev/null")
+            .c_str(),
+        "r");
     char buffer[256];
     while (pipe && fgets(buffer, sizeof buffer, pipe))
         out += buffer;
@@ -131,6 +131,34 @@ std::vector<unsigned long> windowsOf(const TestDesktop& desktop, pid_t pid, cons
     for (unsigned long id; lines >> id;)
         ids.push_back(id);
     return ids;
+}
+
+// The window manager's window with this title (the program's windows are the only ones with theirs); 0
+// when none is managed, as when it was closed.
+Window managedWindow(const TestDesktop& desktop, const std::string& title) {
+    TestClient client("Observer", std::nullopt, desktop.display());
+    Window found = 0;
+    for (unsigned long window : client.property(client.root(), "_NET_CLIENT_LIST", XA_WINDOW)) {
+        char* name = nullptr;
+        if (XFetchName(client.connection(), window, &name) && name && title == name) found = window;
+        if (name) XFree(name);
+    }
+    return found;
+}
+
+// Asks the window manager to close a window, as its close button does.
+void closeWindow(const TestDesktop& desktop, const std::string& title) {
+    const Window window = managedWindow(desktop, title);
+    Display* x = XOpenDisplay(desktop.display().c_str());
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(x, "_NET_CLOSE_WINDOW", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = CurrentTime;
+    event.xclient.data.l[1] = 2; // from a pager
+    XSendEvent(x, DefaultRootWindow(x), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XCloseDisplay(x);
 }
 
 // Whether one of the program's windows sits inside the tray host's window (XEmbed docks it there).
@@ -224,15 +252,18 @@ TEST(Program, RunsInTheTrayAsOneInstance) {
     program.start();
     ASSERT_TRUE(waitUntil([&] { return dockedInTray(desktop, program.pid()); }, 10.0)) << program.log();
     // The guide opens at the first start.
-    EXPECT_TRUE(waitUntil([&] {
-        return !windowsOf(desktop, program.pid(), "--onlyvisible --name '^Welcome to Orvane$'").empty();
-    }));
+    EXPECT_TRUE(waitUntil([&] { return managedWindow(desktop, "Welcome to Orvane") != 0; }));
 
     Program second(desktop, home);
     EXPECT_EQ(second.run(""), 0);
+    EXPECT_TRUE(waitUntil([&] { return managedWindow(desktop, "Orvane Settings") != 0; }));
+    // Closing its windows (as their close buttons do) leaves the program running in the tray.
+    for (const char* title : {"Orvane Settings", "Welcome to Orvane"})
+        closeWindow(desktop, title);
     EXPECT_TRUE(waitUntil([&] {
-        return !windowsOf(desktop, program.pid(), "--onlyvisible --name '^Orvane Settings$'").empty();
+        return !managedWindow(desktop, "Orvane Settings") && !managedWindow(desktop, "Welcome to Orvane");
     }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(program.running());
     EXPECT_EQ(program.stop(SIGTERM), 0) << program.log();
 }

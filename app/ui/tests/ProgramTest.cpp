@@ -183,6 +183,18 @@ bool dockedInTray(const TestDesktop& desktop, pid_t pid) {
     return docked;
 }
 
+// A property of a D-Bus object, read afresh (QDBusInterface reads the object's description only once, and
+// a service that has only just started may not have answered yet); invalid when it cannot be read.
+QVariant dbusProperty(QDBusConnection& connection, const QString& service, const QString& path,
+                      const QString& interface, const char* name) {
+    QDBusMessage get =
+        QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get");
+    get << interface << QString(name);
+    const QDBusMessage reply = connection.call(get, QDBus::Block, 1000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
+    return reply.arguments().first().value<QDBusVariant>().variant();
+}
+
 // Every string in a D-Bus value, however deeply it is nested in structures, arrays, maps and variants.
 void collectStrings(const QVariant& value, QStringList& strings);
 
@@ -334,17 +346,27 @@ TEST(Program, RegistersAsAStatusNotifierItem) {
     ASSERT_TRUE(connection.isConnected());
     ASSERT_TRUE(waitUntil(
         [&] { return connection.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher"); }, 5.0));
-    QDBusInterface watcher("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-                           "org.kde.StatusNotifierWatcher", connection);
-    desktop.run(bus + " gtk-sni-tray-standalone >/dev/null 2>&1 & echo $! >" +
+    auto watcher = [&](const char* name) {
+        return dbusProperty(connection, "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                            "org.kde.StatusNotifierWatcher", name);
+    };
+    // The watcher owns its name a moment before it answers on its object; a panel that registers
+    // earlier is lost.
+    ASSERT_TRUE(waitUntil([&] { return watcher("IsStatusNotifierHostRegistered").isValid(); }, 5.0));
+    // (GTK would otherwise look for an accessibility bus first, and sometimes wait for it.)
+    desktop.run(bus + " NO_AT_BRIDGE=1 gtk-sni-tray-standalone >" +
+                shellQuoted((home / "panel.log").string()) + " 2>&1 & echo $! >" +
                 shellQuoted((home / "panel.pid").string()));
+    // Programs choose this kind of tray at their start, once a host (the panel) is registered.
+    ASSERT_TRUE(waitUntil([&] { return watcher("IsStatusNotifierHostRegistered").toBool(); }, 10.0))
+        << readFile(home / "panel.log");
 
     Program program(desktop, home);
     program.start();
     QStringList items;
     ASSERT_TRUE(waitUntil(
         [&] {
-            items = watcher.property("RegisteredStatusNotifierItems").toStringList();
+            items = watcher("RegisteredStatusNotifierItems").toStringList();
             return !items.isEmpty();
         },
         10.0))
@@ -354,17 +376,13 @@ TEST(Program, RegistersAsAStatusNotifierItem) {
     const QString service = item.section('/', 0, 0);
     const QString path = item.contains('/') ? "/" + item.section('/', 1) : "/StatusNotifierItem";
     auto property = [&](const char* name) {
-        QDBusMessage get =
-            QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get");
-        get << "org.kde.StatusNotifierItem" << name;
-        const QDBusMessage reply = connection.call(get);
-        return reply.arguments().isEmpty() ? QVariant() : reply.arguments().first();
+        return dbusProperty(connection, service, path, "org.kde.StatusNotifierItem", name);
     };
     QStringList tooltip;
     collectStrings(property("ToolTip"), tooltip);
     EXPECT_TRUE(tooltip.contains("Needs calibration")) << tooltip.join('|').toStdString();
 
-    const QString menuPath = property("Menu").value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
+    const QString menuPath = property("Menu").value<QDBusObjectPath>().path();
     QDBusMessage layout =
         QDBusMessage::createMethodCall(service, menuPath, "com.canonical.dbusmenu", "GetLayout");
     layout << 0 << -1 << QStringList{"label"};

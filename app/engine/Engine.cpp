@@ -412,9 +412,11 @@ void Engine::performSwitch(const std::string& screenID) {
     const Clock& clock = services_.clock;
     double start = clock.uptime();
     Logger log = log_;
+    MainQueue& main = services_.main;
     services_.windows.switchTo(
         *target, displays_, settings_.movePointer(),
-        [&clock, start, log, name = target->name, diagnostics = diagnostics_](const FocusOutcome& outcome) {
+        [&clock, &main, weak = weak_from_this(), start, log, name = target->name,
+         diagnostics = diagnostics_](const FocusOutcome& outcome) {
             double ms = (clock.uptime() - start) * 1000;
             log.info("Switch → " + name + " [" + outcome.app + "] via " + std::string(toString(outcome.method)) +
                      " ok=" + (outcome.ok ? "1" : "0") + " " + std::to_string(static_cast<long>(ms)) + "ms");
@@ -424,6 +426,11 @@ void Engine::performSwitch(const std::string& screenID) {
                                              {"method", toString(outcome.method)},
                                              {"ok", outcome.ok},
                                              {"ms", ms}});
+            if (outcome.ok && outcome.method != FocusMethod::pointerOnly && outcome.frame)
+                main.post([weak, frame = *outcome.frame] {
+                    auto self = weak.lock();
+                    if (self && !self->calibrating_ && self->onFocusMoved) self->onFocusMoved(frame);
+                });
         });
 }
 

@@ -93,6 +93,9 @@ public:
     // camera is known, no model could be fitted, or the fit was dropped because the displays changed.
     void finishCalibration(std::vector<LabeledSample> samples, std::function<void(double score)> completion) override;
 
+    // A switch moved keyboard focus to the window with this frame (global coordinates); on the main thread.
+    std::function<void(const Rect& frame)> onFocusMoved;
+
     // Work that arrives from other threads, re-posted here; public for the tests' sake.
     void displaysChanged();
     void handleMouseDown(Point location, double uptime);

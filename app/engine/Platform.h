@@ -103,6 +103,7 @@ struct FocusOutcome {
     FocusMethod method = FocusMethod::pointerOnly;
     bool ok = false;
     std::string app; // the window's application class, "-" when unknown
+    std::optional<Rect> frame; // the window's frame in global coordinates; absent when there was none
 };
 
 class WindowFocus {

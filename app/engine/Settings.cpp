@@ -16,6 +16,7 @@ Settings::Settings(DefaultsStore& defaults) : defaults_(defaults) {
         {"showHUD", false},
         {"diagnosticsEnabled", false},
         {"onboardingCompleted", false},
+        {"flashFocus", true},
     });
     paused_ = defaults_.boolValue("paused");
     switchDelay_ = defaults_.doubleValue("switchDelay");
@@ -28,6 +29,7 @@ Settings::Settings(DefaultsStore& defaults) : defaults_(defaults) {
     showHUD_ = defaults_.boolValue("showHUD");
     diagnostics_ = defaults_.boolValue("diagnosticsEnabled");
     onboardingCompleted_ = defaults_.boolValue("onboardingCompleted");
+    flashFocus_ = defaults_.boolValue("flashFocus");
 }
 
 template <typename T> void Settings::assign(T& field, T value, const char* key) {
@@ -65,6 +67,10 @@ void Settings::setDiagnostics(bool value) {
 }
 void Settings::setOnboardingCompleted(bool value) {
     assign(onboardingCompleted_, value, "onboardingCompleted");
+}
+
+void Settings::setFlashFocus(bool value) {
+    assign(flashFocus_, value, "flashFocus");
 }
 
 void Settings::setCameraID(std::optional<std::string> value) {

@@ -36,6 +36,7 @@ class Settings {
     bool showHUD() const { return showHUD_; }
     bool diagnostics() const { return diagnostics_; }
     bool onboardingCompleted() const { return onboardingCompleted_; }
+    bool flashFocus() const { return flashFocus_; } // outline the window that gets focus after a switch
 
     void setPaused(bool value);
     void setSwitchDelay(double value);
@@ -48,6 +49,7 @@ class Settings {
     void setShowHUD(bool value);
     void setDiagnostics(bool value);
     void setOnboardingCompleted(bool value);
+    void setFlashFocus(bool value);
 
     // The switch decider's timing and threshold from the four timing and sensitivity preferences.
     SwitchDecider::Configuration deciderConfiguration() const;
@@ -72,6 +74,7 @@ class Settings {
     bool showHUD_ = false;
     bool diagnostics_ = false;
     bool onboardingCompleted_ = false;
+    bool flashFocus_ = true;
 };
 
 } // namespace orvane

@@ -39,9 +39,11 @@ void X11WindowFocus::switchTo(DisplayInfo display, std::vector<DisplayInfo> disp
         std::string app = "-";
         if (window && thread_.display())
             app = x11::windowClass(thread_.display(), window->windowID).value_or("-");
+        std::optional<Rect> frame;
+        if (window) frame = window->frame;
         controller_.focus(window, display, displays, movePointer,
-                          [completion, app](FocusMethod method, bool ok) {
-                              completion({method, ok, app});
+                          [completion, app, frame](FocusMethod method, bool ok) {
+                              completion({method, ok, app, frame});
                           });
     });
 }

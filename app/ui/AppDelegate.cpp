@@ -35,6 +35,8 @@ AppDelegate::AppDelegate(AppServices services) : services_(std::move(services)) 
 AppDelegate::~AppDelegate() {
     // The windows observe the engine: they go first.
     hud_.hide();
+    flash_.reset();
+    if (engine_) engine_->onFocusMoved = nullptr;
     settingsWindow_.reset();
     onboardingWindow_.reset();
     calibration_.reset();
@@ -55,6 +57,12 @@ void AppDelegate::launch() {
         Logger(services_.engine.log, "engine")
             .info("No system tray is running: Orvane keeps working; Ctrl+Alt+Super+G pauses and resumes, and "
                   "starting Orvane again opens its settings");
+
+    engine_->onFocusMoved = [this](const Rect& frame) {
+        if (!engine_->settings().flashFocus()) return;
+        if (!flash_) flash_ = std::make_unique<FocusFlash>();
+        flash_->flash(frame, engine_->displays());
+    };
 
     hotKey_ = std::make_unique<HotKey>(services_.hotKeys, services_.engine.main, [this] { togglePause(); });
 

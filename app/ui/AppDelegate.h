@@ -5,6 +5,7 @@
 #include "engine/Platform.h"
 #include "engine/SystemServices.h"
 #include "ui/CalibrationWindow.h"
+#include "ui/FocusFlash.h"
 #include "ui/TrackingHUD.h"
 
 #include <QObject>
@@ -55,6 +56,8 @@ class AppDelegate : public QObject {
     QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
     QMenu* menu() const { return menu_.get(); }
     const TrackingHUD& hud() const { return hud_; }
+    // The outline shown after a switch; absent until the first one.
+    FocusFlash* focusFlash() const { return flash_.get(); }
     const QtCalibrationWindows& calibrationWindows() const { return calibrationWindows_; }
     QDialog* settingsWindow() const { return settingsWindow_.get(); }
     QDialog* onboardingWindow() const { return onboardingWindow_.get(); }
@@ -75,6 +78,7 @@ class AppDelegate : public QObject {
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     TrackingHUD hud_;
+    std::unique_ptr<FocusFlash> flash_;
     std::unique_ptr<HotKey> hotKey_;
     std::unique_ptr<QDialog> settingsWindow_;
     std::unique_ptr<QDialog> onboardingWindow_;

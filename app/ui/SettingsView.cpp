@@ -105,8 +105,9 @@ SettingsView::SettingsView(Engine& engine, Camera& camera, Autostart& autostart,
     switchDelay_ = new LabeledSlider(tr("Delay before switching"), 0.1, 1.0, millisecondsText);
     turnSensitivity_ = new LabeledSlider(tr("Head turn needed"), 0.0, 1.0, percentText);
     movePointer_ = new QCheckBox(tr("Bring the pointer along"));
+    flashFocus_ = new QCheckBox(tr("Flash the window that gets focus"));
     for (QWidget* control : {static_cast<QWidget*>(switchDelay_), static_cast<QWidget*>(turnSensitivity_),
-                             static_cast<QWidget*>(movePointer_)})
+                             static_cast<QWidget*>(movePointer_), static_cast<QWidget*>(flashFocus_)})
         rowsOf(switching)->addWidget(control);
 
     auto* outOfTheWay = section(tr("Stay out of the way"), form);
@@ -168,6 +169,7 @@ SettingsView::SettingsView(Engine& engine, Camera& camera, Autostart& autostart,
     connect(pointerPause_, &LabeledSlider::valueChanged, this,
             [this](double v) { settings_.setPointerPause(v); });
     connect(movePointer_, &QCheckBox::toggled, this, [this](bool on) { settings_.setMovePointer(on); });
+    connect(flashFocus_, &QCheckBox::toggled, this, [this](bool on) { settings_.setFlashFocus(on); });
     connect(learnFromClicks_, &QCheckBox::toggled, this,
             [this](bool on) { settings_.setLearnFromClicks(on); });
     connect(showHUD_, &QCheckBox::toggled, this, [this](bool on) { settings_.setShowHUD(on); });
@@ -224,6 +226,7 @@ void SettingsView::refresh() {
         box->setChecked(on);
     };
     check(movePointer_, settings_.movePointer());
+    check(flashFocus_, settings_.flashFocus());
     check(learnFromClicks_, settings_.learnFromClicks());
     check(showHUD_, settings_.showHUD());
     check(diagnostics_, settings_.diagnostics());

@@ -63,6 +63,7 @@ class SettingsView : public QWidget {
     LabeledSlider* typingPause() const { return typingPause_; }
     LabeledSlider* pointerPause() const { return pointerPause_; }
     QCheckBox* movePointer() const { return movePointer_; }
+    QCheckBox* flashFocus() const { return flashFocus_; }
     QComboBox* cameraPicker() const { return cameraPicker_; }
     QCheckBox* learnFromClicks() const { return learnFromClicks_; }
     QPushButton* recalibrateButton() const { return recalibrateButton_; }
@@ -93,6 +94,7 @@ class SettingsView : public QWidget {
     LabeledSlider* switchDelay_;
     LabeledSlider* turnSensitivity_;
     QCheckBox* movePointer_;
+    QCheckBox* flashFocus_;
     LabeledSlider* typingPause_;
     LabeledSlider* pointerPause_;
     QComboBox* cameraPicker_;

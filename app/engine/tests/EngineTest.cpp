@@ -434,7 +434,7 @@ TEST_F(EngineTest, ASwitchMovesFocusThenLogsAndRecordsTheOutcome) {
     EXPECT_TRUE(windows.switches.empty());
 
     windows.completeAtOnce = false;
-    windows.outcome = {FocusMethod::inputFocus, true, "firefox"};
+    windows.outcome = {FocusMethod::inputFocus, true, "firefox", std::nullopt};
     engine->performSwitch(right.uuid);
     ASSERT_EQ(windows.switches.size(), 1u);
     EXPECT_EQ(windows.switches[0].displays, twoDisplays);
@@ -449,8 +449,40 @@ TEST_F(EngineTest, ASwitchMovesFocusThenLogsAndRecordsTheOutcome) {
     EXPECT_EQ(focus.dump(),
               R"({"app":"firefox","display":"Right","k":"focus","method":"inputFocus","ok":true})");
 
-    windows.outcome = {FocusMethod::pointerOnly, false, "-"};
+    windows.outcome = {FocusMethod::pointerOnly, false, "-", std::nullopt};
     engine->performSwitch(left.uuid);
     windows.complete();
     EXPECT_EQ(log.count("Switch → Left [-] via pointerOnly ok=0 0ms"), 1u);
+}
+
+// The user sees where focus went: only a switch that moved keyboard focus to a window is announced.
+TEST_F(EngineTest, ASwitchThatMovedFocusAnnouncesTheWindowsFrame) {
+    launchTracking();
+    std::vector<Rect> announced;
+    engine->onFocusMoved = [&](const Rect& frame) { announced.push_back(frame); };
+    const Rect frame{2000, 100, 800, 600};
+    const std::vector<std::pair<FocusOutcome, bool>> cases{
+        {{FocusMethod::windowManager, true, "xterm", frame}, true},
+        {{FocusMethod::inputFocus, true, "xterm", frame}, true},
+        {{FocusMethod::windowManager, false, "xterm", frame}, false},
+        {{FocusMethod::pointerOnly, true, "-", std::nullopt}, false},
+        {{FocusMethod::pointerOnly, false, "-", frame}, false},
+    };
+    for (const auto& [outcome, shown] : cases) {
+        announced.clear();
+        windows.outcome = outcome;
+        engine->performSwitch(right.uuid);
+        settle();
+        EXPECT_EQ(announced, shown ? std::vector<Rect>{frame} : std::vector<Rect>{})
+            << toString(outcome.method) << " ok=" << outcome.ok;
+    }
+    // Not while calibrating: the switch may have been on its way when the calibration began.
+    windows.outcome = cases[0].first;
+    windows.completeAtOnce = false;
+    announced.clear();
+    engine->performSwitch(right.uuid);
+    engine->beginCalibration([](const std::optional<HeadPose>&) {});
+    windows.complete();
+    settle();
+    EXPECT_TRUE(announced.empty());
 }

@@ -120,7 +120,7 @@ class FakeWindowFocus : public WindowFocus {
         std::vector<DisplayInfo> displays;
         bool movePointer = false;
     };
-    FocusOutcome outcome{FocusMethod::windowManager, true, "-"}; // what every focus move reports
+    FocusOutcome outcome{FocusMethod::windowManager, true, "-", std::nullopt}; // what every focus move reports
     bool completeAtOnce = true; // false keeps the completion for complete(), so that time can pass
     std::function<void(FocusOutcome)> completion;
     std::vector<std::vector<DisplayInfo>> displayUpdates;

@@ -20,7 +20,8 @@ TEST(Settings, RegistersTheDefaultsAndWritesEachChangeUnderItsKey) {
                                         {"learnFromClicks", true},
                                         {"showHUD", false},
                                         {"diagnosticsEnabled", false},
-                                        {"onboardingCompleted", false}}));
+                                        {"onboardingCompleted", false},
+                                        {"flashFocus", true}}));
     EXPECT_EQ(settings.deciderConfiguration(),
               (SwitchDecider::Configuration{0.3, 0.6 + 0.35 * 0.5, 1.0, 1.5, 0.6, 0.2}));
     EXPECT_TRUE(store.stored.empty());
@@ -35,6 +36,7 @@ TEST(Settings, RegistersTheDefaultsAndWritesEachChangeUnderItsKey) {
     settings.setShowHUD(true);
     settings.setDiagnostics(true);
     settings.setOnboardingCompleted(true);
+    settings.setFlashFocus(false);
     settings.setCameraID("cam");
     EXPECT_EQ(store.stored, (Values{{"paused", true},
                                     {"switchDelay", 0.5},
@@ -46,11 +48,12 @@ TEST(Settings, RegistersTheDefaultsAndWritesEachChangeUnderItsKey) {
                                     {"showHUD", true},
                                     {"diagnosticsEnabled", true},
                                     {"onboardingCompleted", true},
+                                    {"flashFocus", false},
                                     {"cameraID", std::string("cam")}}));
     const Settings next(store);
     EXPECT_EQ(std::tuple(next.paused(), next.movePointer(), next.learnFromClicks(), next.showHUD(),
-                         next.diagnostics(), next.onboardingCompleted(), next.cameraID()),
-              std::tuple(true, false, false, true, true, true, std::optional<std::string>("cam")));
+                         next.diagnostics(), next.onboardingCompleted(), next.flashFocus(), next.cameraID()),
+              std::tuple(true, false, false, true, true, true, false, std::optional<std::string>("cam")));
     EXPECT_EQ(next.deciderConfiguration(),
               (SwitchDecider::Configuration{0.5, 0.6 + 0.35, 2.0, 3.0, 0.6, 0.2}));
 

@@ -58,6 +58,7 @@ TEST_F(SettingsViewTest, ControlsWriteThroughToTheStore) {
     EXPECT_DOUBLE_EQ(stored("pointerPause"), 0.5);
     for (auto [box, key] :
          std::vector<std::pair<QCheckBox*, std::string>>{{view->movePointer(), "movePointer"},
+                                                         {view->flashFocus(), "flashFocus"},
                                                          {view->learnFromClicks(), "learnFromClicks"},
                                                          {view->showHUD(), "showHUD"},
                                                          {view->diagnostics(), "diagnosticsEnabled"}}) {

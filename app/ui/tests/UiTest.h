@@ -50,10 +50,21 @@ inline void processEventsFor(double seconds) {
 }
 
 // Screenshots of windows in defined states go under the build folder, to be looked at (not committed).
-inline void saveScreenshot(const QPixmap& pixmap, const std::string& name) {
+inline QString screenshotFolder() {
     const QString folder = ORVANE_BINARY_DIR "/screenshots";
     QDir().mkpath(folder);
-    pixmap.save(folder + "/" + QString::fromStdString(name) + ".png");
+    return folder;
+}
+inline void saveScreenshot(const QPixmap& pixmap, const std::string& name) {
+    pixmap.save(screenshotFolder() + "/" + QString::fromStdString(name) + ".png");
+}
+// A part of the screen as the X server shows it (what the user sees, masks and stacking included).
+inline void saveScreenArea(const QRect& area, const std::string& name) {
+    const std::string crop = std::to_string(area.width()) + "x" + std::to_string(area.height()) + "+" +
+                             std::to_string(area.x()) + "+" + std::to_string(area.y());
+    std::system(("import -window root -crop " + crop + " +repage '" + screenshotFolder().toStdString() + "/" +
+                 name + ".png'")
+                    .c_str());
 }
 
 inline const DisplayInfo leftDisplay{1, "L-UUID", "LEFT", {0, 0, 1920, 1080}};
@@ -115,6 +126,7 @@ struct UiRig {
     CapturingLog log;
     FakeHotKeys hotKeys;
     FakeAutostart autostart;
+    WindowFocus* focus = &windows; // the real one on the test desktop, where a test needs it
     std::unique_ptr<AppDelegate> delegate;
 
     UiRig() {
@@ -134,7 +146,7 @@ struct UiRig {
     }
     void launch() {
         delegate = std::make_unique<AppDelegate>(
-            AppServices{{clock, main, training, camera, detector, displays, windows, input, session,
+            AppServices{{clock, main, training, camera, detector, displays, *focus, input, session,
                          permissions, appWindows, defaults, log, folder / "Profiles", folder / "Logs"},
                         hotKeys,
                         autostart,

@@ -1,0 +1,89 @@
+#include "ui/FocusFlash.h"
+
+#include "UiTest.h"
+#include "engine/Clock.h"
+#include "platform/X11Thread.h"
+#include "platform/X11WindowFocus.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/shape.h>
+
+// Last: see Desktop.h.
+#include "Desktop.h"
+
+using namespace orvane;
+using namespace orvane::test;
+
+namespace {
+
+// The window's rectangles of one kind of shape (ShapeBounding, ShapeInput) on the X server.
+int shapeRectangles(Window window, int kind) {
+    Display* x = XOpenDisplay(nullptr);
+    int count = 0, ordering = 0;
+    XRectangle* rectangles = XShapeGetRectangles(x, window, kind, &count, &ordering);
+    if (rectangles) XFree(rectangles);
+    XCloseDisplay(x);
+    return count;
+}
+
+} // namespace
+
+// A switch on the real desktop outlines the window that received focus, briefly and without getting in
+// the way; with the setting off nothing is drawn.
+TEST(FocusFlash, OutlinesTheWindowThatGotFocus) {
+    X11Thread thread;
+    SystemClock clock;
+    CapturingLog log;
+    X11WindowFocus focus(thread, log, clock);
+    UiRig rig;
+    Display* x = XOpenDisplay(nullptr);
+    rig.displays.list = readDisplays(x);
+    XCloseDisplay(x);
+    rig.focus = &focus;
+    rig.storeProfile();
+
+    TestClient client("Editor");
+    const Window right = client.createWindow(windowAt(2300, 200, 600, 400));
+    const Window left = client.createWindow(windowAt(300, 200, 600, 400));
+    rig.launch();
+    ASSERT_TRUE(client.activate(right));
+    ASSERT_TRUE(client.activate(left));
+    thread.sync();
+
+    rig.engine().performSwitch(rig.displays.list[1].uuid);
+    FocusFlash* flash = nullptr;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            rig.settle();
+            flash = rig.delegate->focusFlash();
+            return flash && flash->isVisible();
+        },
+        3.0));
+    EXPECT_EQ(client.activeWindow(), right);
+    const Rect frame = *client.frame(right);
+    EXPECT_EQ(flash->geometry(), QRect(int(frame.x), int(frame.y), int(frame.width), int(frame.height)));
+    processEventsFor(0.05);
+    saveScreenArea(flash->geometry().adjusted(-40, -40, 40, 40), "focus-flash");
+    // Only the outline is drawn, and no part of it takes input.
+    EXPECT_GT(shapeRectangles(flash->winId(), ShapeBounding), 0);
+    EXPECT_EQ(shapeRectangles(flash->winId(), ShapeInput), 0);
+    EXPECT_FALSE(flash->isActiveWindow());
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            QApplication::processEvents();
+            return !flash->isVisible();
+        },
+        1.0));
+
+    rig.engine().settings().setFlashFocus(false);
+    rig.engine().performSwitch(rig.displays.list[0].uuid);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            rig.settle();
+            return client.activeWindow() == left;
+        },
+        3.0));
+    processEventsFor(0.2);
+    rig.settle();
+    EXPECT_FALSE(flash->isVisible());
+}

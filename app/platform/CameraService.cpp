@@ -58,8 +58,10 @@ bool yieldsJpeg(const std::string& fragment) {
 }
 
 // Pictures without a time (multifilesrc's, multipartdemux's) get one before the rate and the gate read
-// it: their place in the stream at the caps' frame rate, else their arrival, as a decoder would.
-void stamp(GstPad* pad, GstPadProbeInfo* info, guint64& untimed, GstElement* pipeline) {
+// it, as a decoder would: a frame period (from the caps' rate) after the last one, or their arrival
+// when that is later. Files, read as fast as the sink lets them, are played at their rate; a stream
+// that a sender paces more slowly than its caps say keeps its own pace.
+void stamp(GstPad* pad, GstPadProbeInfo* info, GstClockTime& last, GstElement* pipeline) {
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     if (GST_BUFFER_PTS_IS_VALID(buffer)) return;
     int rateNumerator = 0, rateDenominator = 1;
@@ -68,15 +70,21 @@ void stamp(GstPad* pad, GstPadProbeInfo* info, guint64& untimed, GstElement* pip
                                    &rateDenominator);
         gst_caps_unref(caps);
     }
-    buffer = gst_buffer_make_writable(buffer);
-    if (rateNumerator > 0 && rateDenominator > 0) {
-        GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale(GST_SECOND, rateDenominator, rateNumerator);
-        GST_BUFFER_PTS(buffer) = untimed++ * GST_BUFFER_DURATION(buffer);
-    } else if (GstClock* clock = gst_element_get_clock(pipeline)) {
+    const GstClockTime period = rateNumerator > 0 && rateDenominator > 0
+                                    ? gst_util_uint64_scale(GST_SECOND, rateDenominator, rateNumerator)
+                                    : 0;
+    GstClockTime time = GST_CLOCK_TIME_IS_VALID(last) ? last + period : 0;
+    // Running time means something only once playing; the first picture prerolls at 0.
+    GstClock* clock = gst_element_get_clock(pipeline);
+    if (clock && GST_STATE(pipeline) == GST_STATE_PLAYING) {
         const GstClockTime now = gst_clock_get_time(clock), base = gst_element_get_base_time(pipeline);
-        GST_BUFFER_PTS(buffer) = now > base ? now - base : 0;
-        gst_object_unref(clock);
+        if (now > base) time = std::max(time, now - base);
     }
+    if (clock) gst_object_unref(clock);
+    last = time;
+    buffer = gst_buffer_make_writable(buffer);
+    GST_BUFFER_PTS(buffer) = time;
+    if (period) GST_BUFFER_DURATION(buffer) = period;
     GST_PAD_PROBE_INFO_DATA(info) = buffer;
 }
 
@@ -363,9 +371,9 @@ struct CameraService::Session : std::enable_shared_from_this<Session> {
     std::optional<int> rate; // the rate asked of the device, if any
     std::atomic<Phase> phase{Phase::starting};
     std::atomic<double> lastFrame{0};
-    std::atomic<bool> frameSeen{false}; // since the last play
-    FrameGate gate;                     // the streaming thread's
-    guint64 untimedFrames = 0;          // pictures stamped by their place in the stream since the last play
+    std::atomic<bool> frameSeen{false};           // since the last play
+    FrameGate gate;                               // the streaming thread's
+    GstClockTime lastStamp = GST_CLOCK_TIME_NONE; // the last time stamp() gave, since the last play
     std::mutex mutex;
     std::string setupError; // the first error while starting
 
@@ -602,7 +610,7 @@ std::shared_ptr<CameraService::Session> CameraService::buildSession(const Device
         [](GstPad* pad, GstPadProbeInfo* info, gpointer data) {
             auto* session = static_cast<Session*>(data);
             if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER)
-                stamp(pad, info, session->untimedFrames, session->pipeline);
+                stamp(pad, info, session->lastStamp, session->pipeline);
             else
                 timeSegment(info);
             return GST_PAD_PROBE_OK;
@@ -628,7 +636,7 @@ std::shared_ptr<CameraService::Session> CameraService::buildSession(const Device
 // pipeline of files does so on an end of stream too, which is no start.
 bool CameraService::play(Session& session, std::string& error) {
     session.phase = Session::Phase::starting;
-    session.untimedFrames = 0;
+    session.lastStamp = GST_CLOCK_TIME_NONE;
     session.frameSeen = false;
     session.takeSetupError();
     auto fail = [&](const std::string& fallback) {

@@ -24,9 +24,9 @@ namespace orvane {
 //  - JPEG pictures, one whole picture per buffer ("multifilesrc ... ! capsfilter caps=image/jpeg",
 //    "tcpclientsrc ... ! multipartdemux ! capsfilter caps=image/jpeg"): decoded straight to half size
 //    like a JPEG camera's. Only a fragment that can give nothing but image/jpeg takes this path.
-// Pictures without time stamps (multifilesrc's, multipartdemux's) are timed by the frame rate in the
-// caps when there is one ("capsfilter caps=image/jpeg,framerate=15/1"), else by their arrival, which
-// suits a stream that a sender paces. A source that is not live (files) is played at those times.
+// Pictures without time stamps (multifilesrc's, multipartdemux's) are timed a frame period after the
+// last one, by the frame rate in the caps ("capsfilter caps=image/jpeg,framerate=15/1"), or by their
+// arrival when that is later: files play at that rate, a stream keeps the pace its sender gives it.
 struct CameraSource {
     CameraInfo camera;
     std::string fragment;

@@ -6,6 +6,7 @@
 #include "engine/tests/TemporaryFolder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <gst/gst.h>
@@ -616,4 +617,49 @@ TEST_F(CameraServiceTest, JpegStreamEndingInJpegCapsIsDecodedAtHalfSizeAndCroppe
     }
     EXPECT_NEAR(median(intervals({frames.begin() + 1, frames.begin() + 16})), 1.0 / 15, 0.002);
     EXPECT_NEAR(median(intervals({frames.begin() + thinnedFrom, frames.end()})), 0.2, 0.002);
+}
+
+// A stream of pictures without times, sent more slowly than its caps say (as a busy sender would),
+// keeps the sender's pace: the frames' times follow their arrival, not the caps' rate.
+TEST_F(CameraServiceTest, JpegStreamSlowerThanItsCapsKeepsItsOwnPace) {
+    test::TemporaryFolder folder;
+    runPipeline(
+        "videotestsrc num-buffers=1 ! video/x-raw,width=1280,height=720 ! jpegenc ! filesink location=" +
+        (folder / "frame.jpg").string());
+    const std::string jpeg = test::readFile(folder / "frame.jpg");
+    ASSERT_FALSE(jpeg.empty());
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    std::atomic<bool> sending{true};
+    std::thread sender([&, fd = pair[1]] {
+        const std::string header =
+            "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(jpeg.size()) +
+            "\r\n\r\n";
+        while (sending) {
+            const std::string part = header + jpeg + "\r\n";
+            if (send(fd, part.data(), part.size(), MSG_NOSIGNAL) < 0) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    CameraService camera(
+        main, log,
+        sources({source("stream", "fdsrc fd=" + std::to_string(pair[0]) +
+                                      " ! multipartdemux ! capsfilter caps=image/jpeg,framerate=15/1")}));
+    recorder.attach(camera);
+    camera.start(std::nullopt);
+    const bool started = recorder.waitForFrames(16);
+    camera.stop();
+    const bool stopped = recorder.waitForStates(2);
+    sending = false;
+    sender.join();
+    close(pair[0]);
+    close(pair[1]);
+    ASSERT_TRUE(started && stopped) << testing::PrintToString(messages(log));
+
+    auto frames = recorder.framesSince(1);
+    for (const auto& frame : frames) {
+        EXPECT_EQ(frame.width, 640);
+        EXPECT_EQ(frame.height, 360);
+    }
+    EXPECT_NEAR(median(intervals(frames)), 0.1, 0.01);
 }

@@ -2,9 +2,11 @@
 
 #include "engine/Migration.h"
 #include "engine/Paths.h"
+#include "engine/ProfileStore.h"
 #include "platform/LinuxPlatform.h"
 #include "platform/QtDefaultsStore.h"
 #include "ui/AppDelegate.h"
+#include "ui/CalibrationMap.h"
 #include "ui/ExitSignals.h"
 #include "ui/OnboardingView.h"
 #include "ui/QtAppWindows.h"
@@ -14,6 +16,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -22,25 +25,36 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 
 using namespace orvane;
 
 namespace {
 
-const char* const usage = "Usage: orvane [--help | --version]\n";
+const char* const usage = "Usage: orvane [--help | --version | --calibration-map FILE.png|FILE.svg]\n";
 
 const char* const help =
-    "Usage: orvane [--help | --version]\n"
+    "Usage: orvane [--help | --version | --calibration-map FILE.png|FILE.svg]\n"
     "\n"
     "Orvane watches your head through the webcam and moves keyboard focus to the monitor you look at,\n"
     "into the window you last worked in there. It lives in the system tray: calibrate from its menu,\n"
     "pause and resume with Ctrl+Alt+Super+G. Starting it again opens its settings.\n"
     "Camera frames are analysed in memory and dropped at once; no image is ever stored or sent.\n"
     "\n"
-    "  --help     show this help and exit\n"
-    "  --version  show the version and exit\n";
+    "  --help                   show this help and exit\n"
+    "  --version                show the version and exit\n"
+    "  --calibration-map FILE   draw the calibration of the current monitors (where each lies for the\n"
+    "                           camera, and the samples it learned from) into FILE.png or FILE.svg, and "
+    "exit\n";
+
+std::string readWhole(const std::filesystem::path& file) {
+    std::ostringstream text;
+    text << std::ifstream(file, std::ios::binary).rdbuf();
+    return text.str();
+}
 
 // Qt and our X11 code must see the same screens: both go through the X server (XWayland in a Wayland
 // session). Without one there is nothing Orvane can do.
@@ -51,6 +65,54 @@ bool xDisplayReachable() {
     if (!display) return false;
     XCloseDisplay(display);
     return true;
+}
+
+// The profile a map is drawn for: the one of the monitors attached now when an X display tells which they
+// are, else the one saved last (a support request may come from a machine without its desktop).
+std::optional<CalibrationProfile> currentProfile(const Paths& paths, Log& log) {
+    ProfileStore store(paths.profiles(), log);
+    if (const char* name = std::getenv("DISPLAY"); name && *name)
+        if (Display* display = XOpenDisplay(name)) {
+            const auto displays = readDisplays(display);
+            XCloseDisplay(display);
+            std::vector<std::string> ids;
+            for (const auto& d : displays)
+                ids.push_back(d.uuid);
+            if (ids.size() >= 2) return store.load(CalibrationProfile::key(ids));
+        }
+    std::optional<CalibrationProfile> newest;
+    std::filesystem::file_time_type newestTime;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(paths.profiles(), error)) {
+        if (entry.path().extension() != ".json") continue;
+        const auto time = entry.last_write_time(error);
+        if (error || (newest && time <= newestTime)) continue;
+        auto decoded = decodeProfile(readWhole(entry.path()));
+        if (decoded.value) newest = std::move(decoded.value), newestTime = time;
+    }
+    return newest;
+}
+
+int writeCalibrationMap(int argc, char** argv, const std::string& file) {
+    const auto paths = Paths::fromEnvironment();
+    StderrLog log;
+    const auto profile = paths ? currentProfile(*paths, log) : std::nullopt;
+    if (!profile) {
+        std::fprintf(stderr, "orvane: no calibration to draw yet: calibrate from Orvane's menu first.\n");
+        return 1;
+    }
+    // Drawn off screen: no window opens, and no X display is needed.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const auto model =
+        ScreenModel::train(profile->allSamples(), profile->screenIDs(), ScreenModel::Configuration{});
+    QString error;
+    if (!CalibrationMap::build(*profile, model).write(QString::fromStdString(file), error)) {
+        std::fprintf(stderr, "orvane: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("orvane: wrote %s\n", file.c_str());
+    return 0;
 }
 
 // The former product's preferences and profiles come over once, before anything reads the settings.
@@ -74,6 +136,16 @@ void installTranslations(QApplication& app) {
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--calibration-map") == 0) {
+            const std::string file = i + 1 < argc ? argv[i + 1] : "";
+            const std::string suffix = std::filesystem::path(file).extension().string();
+            if (suffix != ".png" && suffix != ".svg") {
+                std::fprintf(stderr, "orvane: --calibration-map needs a file name ending in .png or .svg\n%s",
+                             usage);
+                return 2;
+            }
+            return writeCalibrationMap(argc, argv, file);
+        }
         if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("orvane %s\n", ORVANE_VERSION);
             return 0;

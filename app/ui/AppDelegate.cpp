@@ -39,6 +39,7 @@ AppDelegate::~AppDelegate() {
     if (engine_) engine_->onFocusMoved = nullptr;
     settingsWindow_.reset();
     onboardingWindow_.reset();
+    mapWindow_.reset();
     calibration_.reset();
     hotKey_.reset();
 }
@@ -195,10 +196,18 @@ void bringForward(QDialog& window, bool firstTime) {
 void AppDelegate::showSettings() {
     const bool firstTime = !settingsWindow_;
     if (firstTime)
-        settingsWindow_ = hostWindow(new SettingsView(*engine_, services_.engine.camera, services_.autostart,
-                                                      [this] { recalibrate(); }),
+        settingsWindow_ = hostWindow(new SettingsView(
+                                         *engine_, services_.engine.camera, services_.autostart,
+                                         [this] { recalibrate(); }, [this] { showCalibrationMap(); }),
                                      tr("Orvane Settings"));
     bringForward(*settingsWindow_, firstTime);
+}
+
+void AppDelegate::showCalibrationMap() {
+    if (!mapWindow_) mapWindow_ = std::make_unique<CalibrationMapWindow>(*engine_);
+    mapWindow_->show();
+    mapWindow_->raise();
+    mapWindow_->activateWindow();
 }
 
 void AppDelegate::showOnboarding() {

@@ -4,6 +4,7 @@
 #include "engine/Engine.h"
 #include "engine/Platform.h"
 #include "engine/SystemServices.h"
+#include "ui/CalibrationMapWindow.h"
 #include "ui/CalibrationWindow.h"
 #include "ui/FocusFlash.h"
 #include "ui/TrackingHUD.h"
@@ -50,6 +51,7 @@ class AppDelegate : public QObject {
     void recalibrate();
     void showSettings();
     void showOnboarding();
+    void showCalibrationMap();
 
     Engine* engine() const { return engine_.get(); }
     CalibrationController* calibration() const { return calibration_.get(); }
@@ -61,6 +63,7 @@ class AppDelegate : public QObject {
     const QtCalibrationWindows& calibrationWindows() const { return calibrationWindows_; }
     QDialog* settingsWindow() const { return settingsWindow_.get(); }
     QDialog* onboardingWindow() const { return onboardingWindow_.get(); }
+    CalibrationMapWindow* calibrationMapWindow() const { return mapWindow_.get(); }
     // The symbol the icon shows now.
     const QString& iconSymbol() const { return iconSymbol_; }
 
@@ -82,6 +85,7 @@ class AppDelegate : public QObject {
     std::unique_ptr<HotKey> hotKey_;
     std::unique_ptr<QDialog> settingsWindow_;
     std::unique_ptr<QDialog> onboardingWindow_;
+    std::unique_ptr<CalibrationMapWindow> mapWindow_;
     Observers::Subscription engineSubscription_, settingsSubscription_;
     QString iconSymbol_;
     bool iconDimmed_ = false;

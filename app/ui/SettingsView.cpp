@@ -93,9 +93,10 @@ QString LabeledSlider::valueText() const {
 // ---- SettingsView
 
 SettingsView::SettingsView(Engine& engine, Camera& camera, Autostart& autostart,
-                           std::function<void()> recalibrate, QWidget* parent)
+                           std::function<void()> recalibrate, std::function<void()> showCalibrationMap,
+                           QWidget* parent)
     : QWidget(parent), engine_(engine), settings_(engine.settings()), camera_(camera), autostart_(autostart),
-      recalibrate_(std::move(recalibrate)) {
+      recalibrate_(std::move(recalibrate)), showCalibrationMap_(std::move(showCalibrationMap)) {
     setFixedWidth(480);
     auto* form = new QVBoxLayout(this);
     form->setContentsMargins(20, 20, 20, 20);
@@ -139,6 +140,11 @@ SettingsView::SettingsView(Engine& engine, Camera& camera, Autostart& autostart,
     buttons->addStretch();
     buttons->addWidget(learnedSamples_);
     rowsOf(calibration)->addLayout(buttons);
+    mapButton_ = new QPushButton(tr("Show Calibration Map…"));
+    auto* mapRow = new QHBoxLayout;
+    mapRow->addWidget(mapButton_);
+    mapRow->addStretch();
+    rowsOf(calibration)->addLayout(mapRow);
     auto* footer = new QLabel(tr("Clicks teach the app where you look as you change posture or move your "
                                  "screens. Changing the camera requires recalibration."));
     footer->setWordWrap(true);
@@ -183,6 +189,9 @@ SettingsView::SettingsView(Engine& engine, Camera& camera, Autostart& autostart,
         if (recalibrate_) recalibrate_();
     });
     connect(forgetButton_, &QPushButton::clicked, this, [this] { engine_.resetLearning(); });
+    connect(mapButton_, &QPushButton::clicked, this, [this] {
+        if (showCalibrationMap_) showCalibrationMap_();
+    });
 
     engineSubscription_ = engine_.subscribe([this] { scheduleRefresh(); });
     settingsSubscription_ = settings_.subscribe([this] { scheduleRefresh(); });
@@ -238,6 +247,7 @@ void SettingsView::refresh() {
     }
     const auto& profile = engine_.profile();
     forgetButton_->setEnabled(profile && !profile->clickSamples.empty());
+    mapButton_->setEnabled(profile.has_value());
     learnedSamples_->setVisible(profile.has_value());
     if (profile)
         learnedSamples_->setText(tr("%1 learned samples").arg(qlonglong(profile->clickSamples.size())));

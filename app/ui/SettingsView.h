@@ -52,7 +52,7 @@ class SettingsView : public QWidget {
     Q_OBJECT
   public:
     SettingsView(Engine& engine, Camera& camera, Autostart& autostart, std::function<void()> recalibrate,
-                 QWidget* parent = nullptr);
+                 std::function<void()> showCalibrationMap, QWidget* parent = nullptr);
 
     // The hot key as users of this desktop write it.
     static QString hotKeyText() { return QStringLiteral("Ctrl+Alt+Super+G"); }
@@ -68,6 +68,7 @@ class SettingsView : public QWidget {
     QCheckBox* learnFromClicks() const { return learnFromClicks_; }
     QPushButton* recalibrateButton() const { return recalibrateButton_; }
     QPushButton* forgetButton() const { return forgetButton_; }
+    QPushButton* mapButton() const { return mapButton_; }
     QLabel* learnedSamples() const { return learnedSamples_; }
     QCheckBox* launchAtLogin() const { return launchAtLogin_; }
     QCheckBox* showHUD() const { return showHUD_; }
@@ -87,6 +88,7 @@ class SettingsView : public QWidget {
     Camera& camera_;
     Autostart& autostart_;
     std::function<void()> recalibrate_;
+    std::function<void()> showCalibrationMap_;
     std::vector<CameraInfo> cameras_;
     Observers::Subscription engineSubscription_, settingsSubscription_;
     bool refreshPending_ = false;
@@ -101,6 +103,7 @@ class SettingsView : public QWidget {
     QCheckBox* learnFromClicks_;
     QPushButton* recalibrateButton_;
     QPushButton* forgetButton_;
+    QPushButton* mapButton_;
     QLabel* learnedSamples_;
     QCheckBox* launchAtLogin_;
     QCheckBox* showHUD_;

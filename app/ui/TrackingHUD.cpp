@@ -19,10 +19,6 @@ QString nameOr(const std::optional<std::string>& name) {
     return name ? QString::fromStdString(*name) : QStringLiteral("?");
 }
 
-double degrees(double radians) {
-    return radians * 180 / M_PI;
-}
-
 // One line of the overlay: plain text, or a display's probability bar.
 struct Row {
     QString text;

@@ -13,6 +13,7 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QDebug>
+#include <QImage>
 #include <csignal>
 #include <fstream>
 #include <sstream>
@@ -397,4 +398,27 @@ TEST(Program, RegistersAsAStatusNotifierItem) {
     EXPECT_EQ(program.stop(SIGTERM), 0);
     for (const char* name : {"watcher.pid", "panel.pid"})
         std::system(("kill $(cat " + shellQuoted((home / name).string()) + ") 2>/dev/null").c_str());
+}
+
+// The calibration map written without any window, for support and the demo.
+TEST(Program, WritesTheCalibrationMapToAFile) {
+    TemporaryFolder home;
+    TestDesktop desktop;
+    Program program(desktop, home);
+    std::string out;
+    EXPECT_EQ(program.run("--calibration-map " + (home / "map.png").string(), &out), 1);
+    EXPECT_NE(out.find("no calibration"), std::string::npos) << out;
+
+    CapturingLog log;
+    ProfileStore(home / "data/Orvane/Profiles", log).save(desktopProfile(desktop));
+    EXPECT_EQ(program.run("--calibration-map " + (home / "map.png").string(), &out), 0) << out;
+    const QImage image(QString::fromStdString((home / "map.png").string()));
+    EXPECT_EQ(image.size(), QSize(1200, 800));
+    EXPECT_EQ(program.run("--calibration-map " + (home / "map.svg").string(), &out), 0) << out;
+    EXPECT_NE(readFile(home / "map.svg").find("<svg"), std::string::npos);
+    // Without the desktop (a support request), the profile saved last is drawn.
+    EXPECT_EQ(program.run("--calibration-map " + (home / "map2.png").string(), &out, "DISPLAY="), 0) << out;
+    EXPECT_TRUE(std::filesystem::exists(home / "map2.png"));
+    EXPECT_EQ(program.run("--calibration-map " + (home / "map.jpg").string(), &out), 2);
+    EXPECT_EQ(program.run("--calibration-map", &out), 2);
 }

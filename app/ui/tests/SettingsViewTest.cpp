@@ -26,12 +26,13 @@ TEST(SettingsView, ValueTextsRoundHalvesAwayFromZero) {
 struct SettingsRig {
     UiRig rig;
     std::unique_ptr<SettingsView> view;
-    bool recalibrated = false;
+    bool recalibrated = false, mapShown = false;
 
     void open() {
         rig.launch();
-        view = std::make_unique<SettingsView>(rig.engine(), rig.camera, rig.autostart,
-                                              [this] { recalibrated = true; });
+        view = std::make_unique<SettingsView>(
+            rig.engine(), rig.camera, rig.autostart, [this] { recalibrated = true; },
+            [this] { mapShown = true; });
         view->show();
         rig.settle();
     }
@@ -130,6 +131,11 @@ TEST_F(SettingsViewTest, LearnedAdjustments) {
         c.setup(test.rig);
         test.open();
         EXPECT_EQ(test.view->forgetButton()->isEnabled(), c.forgetEnabled);
+        EXPECT_EQ(test.view->mapButton()->isEnabled(), c.count.has_value());
+        if (c.count) {
+            test.view->mapButton()->click();
+            EXPECT_TRUE(test.mapShown);
+        }
         EXPECT_EQ(test.view->learnedSamples()->isVisible(), c.count.has_value());
         if (c.count) {
             EXPECT_EQ(test.view->learnedSamples()->text().toStdString(), *c.count);

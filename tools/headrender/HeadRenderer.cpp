@@ -121,7 +121,9 @@ HeadRenderer::HeadRenderer(const cv::Mat& photo, Options options) : options_(opt
         restLight_[i] = mesh_.follow[i] > 0 ? light(mesh_.normals[i]) : 1.0f;
 
     const cv::Size rendering = options_.size * options_.supersampling;
+    // The wall is blurred once; each frame blurs only around the person drawn over it.
     wall_ = wall(rendering);
+    if (options_.blur > 0) cv::GaussianBlur(wall_, wall_, {0, 0}, blurSigma());
     cv::RNG rng(11);
     noise_.create(options_.size.height + 2 * noiseMargin, (options_.size.width + 2 * noiseMargin) * 3,
                   CV_16SC1);
@@ -173,6 +175,7 @@ cv::Mat HeadRenderer::render(const HeadPlacement& placement) {
     }
 
     wall_.copyTo(colour_);
+    drawn_ = {};
     depth_.create(rendering, CV_32F);
     depth_.setTo(0);
     for (const auto& t : mesh_.triangles) {
@@ -185,14 +188,23 @@ cv::Mat HeadRenderer::render(const HeadPlacement& placement) {
     }
 
     cv::Mat frame;
-    if (options_.blur > 0)
-        cv::GaussianBlur(colour_, colour_, {0, 0}, options_.blur * rendering.width / 640.0);
+    if (options_.blur > 0 && !drawn_.empty()) {
+        const int margin = int(std::ceil(4 * blurSigma())) + 1;
+        const cv::Rect area = (drawn_ + cv::Point(-margin, -margin) + cv::Size(2 * margin, 2 * margin)) &
+                              cv::Rect(0, 0, rendering.width, rendering.height);
+        cv::Mat region = colour_(area);
+        cv::GaussianBlur(region, region, {0, 0}, blurSigma());
+    }
     if (k > 1)
         cv::resize(colour_, frame, options_.size, 0, 0, cv::INTER_AREA);
     else
         frame = colour_.clone();
     if (options_.noise > 0) addNoise(frame, placement.seed);
     return frame;
+}
+
+double HeadRenderer::blurSigma() const {
+    return options_.blur * options_.size.width * options_.supersampling / 640.0;
 }
 
 void HeadRenderer::rasterise(const Vertex& a, const Vertex& b, const Vertex& c) {
@@ -203,6 +215,8 @@ void HeadRenderer::rasterise(const Vertex& a, const Vertex& b, const Vertex& c) 
     const int x1 = std::min(int(std::floor(std::max({a.x, b.x, c.x}) - 0.5f)), colour_.cols - 1);
     const int y0 = std::max(int(std::ceil(std::min({a.y, b.y, c.y}) - 0.5f)), 0);
     const int y1 = std::min(int(std::floor(std::max({a.y, b.y, c.y}) - 0.5f)), colour_.rows - 1);
+    if (x0 > x1 || y0 > y1) return;
+    drawn_ |= cv::Rect(x0, y0, x1 - x0 + 1, y1 - y0 + 1);
     const float inverseArea = 1 / area;
     for (int y = y0; y <= y1; ++y) {
         const float py = y + 0.5f;

@@ -63,6 +63,7 @@ class HeadRenderer {
                          const HeadPlacement& placement) const;
     void rasterise(const Vertex& a, const Vertex& b, const Vertex& c);
     void addNoise(cv::Mat& frame, std::uint64_t seed) const;
+    double blurSigma() const; // in rendered pixels
 
     Options options_;
     HeadShape shape_;
@@ -74,6 +75,7 @@ class HeadRenderer {
     // Per frame.
     std::vector<Vertex> vertices_;
     cv::Mat colour_, depth_;
+    cv::Rect drawn_; // the pixels triangles covered
 };
 
 } // namespace orvane::headrender

@@ -4,6 +4,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <sys/ipc.h>
@@ -121,6 +122,25 @@ std::vector<cv::Mat> ScreenWatcher::screenshots() {
     return result;
 }
 
+bool ScreenWatcher::everyMonitorCovered() {
+    if (!display_ || monitors_.empty()) return false;
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) return false;
+    std::vector<cv::Rect> shown;
+    for (unsigned i = 0; i < count; ++i) {
+        XWindowAttributes a;
+        if (XGetWindowAttributes(display_, children[i], &a) && a.map_state == IsViewable &&
+            a.c_class == InputOutput)
+            shown.emplace_back(a.x, a.y, a.width + 2 * a.border_width, a.height + 2 * a.border_width);
+    }
+    if (children) XFree(children);
+    return std::all_of(monitors_.begin(), monitors_.end(), [&](const Monitor& m) {
+        const cv::Rect area = m.pixels;
+        return std::any_of(shown.begin(), shown.end(), [&](const cv::Rect& r) { return (r & area) == area; });
+    });
+}
+
 void ScreenWatcher::watch(std::function<void(const CalibrationView&)> changed) {
     if (!display_ || thread_.joinable()) return;
     stopping_ = false;
@@ -129,7 +149,10 @@ void ScreenWatcher::watch(std::function<void(const CalibrationView&)> changed) {
         std::unique_lock lock(mutex_);
         while (!stopping_) {
             lock.unlock();
-            const CalibrationView view = readCalibration(monitors_, screenshots());
+            // Screenshots only while something covers every monitor, as the calibration windows do; a
+            // mostly black desktop with a bright tray icon or a light window on it is no calibration.
+            const CalibrationView view =
+                everyMonitorCovered() ? readCalibration(monitors_, screenshots()) : CalibrationView{};
             if (view != last) changed(view);
             last = view;
             lock.lock();

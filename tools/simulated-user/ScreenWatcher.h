@@ -39,6 +39,10 @@ class ScreenWatcher {
     // be read in that layout. Only while not watching.
     std::vector<cv::Mat> screenshots();
 
+    // Whether each monitor lies wholly under one viewable top-level window, as under the calibration's
+    // full-screen windows.
+    bool everyMonitorCovered();
+
     // Looks at the screen on a thread of its own, more often while a calibration runs, and calls
     // `changed` there whenever what it reads changes. The first reading is always reported.
     void watch(std::function<void(const CalibrationView&)> changed);

@@ -1,5 +1,5 @@
 # Thin wrappers over the CMake presets; the real build lives in CMakeLists.txt.
-.PHONY: deps build run test test-debug test-tsan fuzz bench clean
+.PHONY: deps build run package test test-debug test-tsan fuzz bench clean
 
 FUZZ_SECONDS ?= 30
 
@@ -22,7 +22,12 @@ run: build
 	fi
 	@build/release/app/orvane
 
-test: build
+# The Debian package: build/orvane_<version>_<arch>.deb.
+package: build
+	@cd build/release && cpack --config CPackConfig.cmake >/dev/null
+	@ls build/orvane_*.deb
+
+test: package
 	@ctest --preset release
 
 test-debug: deps

@@ -147,7 +147,11 @@ int main(int argc, char** argv) {
             return writeCalibrationMap(argc, argv, file);
         }
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("orvane %s\n", ORVANE_VERSION);
+            // And where the face model is: what a support request needs to know first.
+            const auto model = BlazeFaceDetector::findModel();
+            std::error_code error;
+            std::printf("orvane %s\nface model: %s%s\n", ORVANE_VERSION, model.c_str(),
+                        std::filesystem::is_regular_file(model, error) ? "" : " (missing)");
             return 0;
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {

@@ -306,9 +306,14 @@ void Reader::skipValue() {
     case Kind::boolean:
         literal(text[at] == 't' ? "true" : "false");
         break;
-    case Kind::number:
-        numberToken();
+    case Kind::number: {
+        // A number no double can hold is refused here too, as it is where it is read.
+        auto token = numberToken();
+        double value = 0;
+        if (std::from_chars(token.data(), token.data() + token.size(), value).ec != std::errc())
+            fail("number out of range");
         break;
+    }
     case Kind::string: {
         std::string ignored;
         ++at;

@@ -160,6 +160,9 @@ TEST(ProfileJson, EveryUnreadableFormNamesTheKeyThatFailed) {
     const std::pair<std::string, const char*> texts[] = {
         {huge, R"("calibrationSamples[0].pose.faceSize")"},
         {withExtra(64), "nested too deeply"},
+        // Unknown members are checked as strictly as known ones.
+        {"{\"extra\":1e33333333333333333333333," + valid.substr(1), "number out of range"},
+        {"{\"extra\":[-" + std::string(400, '9') + "]," + valid.substr(1), "number out of range"},
         {valid + " {}", "not valid JSON"},
         {"{\"version\":1,}", "not valid JSON"},
         {"{}", R"("version")"},

@@ -1,7 +1,10 @@
 # Thin wrappers over the CMake presets; the real build lives in CMakeLists.txt.
-.PHONY: deps build run package test test-debug test-tsan fuzz bench clean
+.PHONY: deps build run package test test-debug test-tsan fuzz fuzz-long bench clean
 
 FUZZ_SECONDS ?= 30
+FUZZ_LONG_SECONDS ?= 900
+# What the fuzzer finds grows here from run to run; the seeds in core/tests/corpus stay as committed.
+FUZZ_CORPUS ?= build/fuzz-corpus
 
 # Debian packages, then the face model and the test photographs (fetched, checked, never committed).
 deps:
@@ -44,9 +47,13 @@ test-tsan: deps
 fuzz: deps
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz
-	@mkdir -p build/fuzz/corpus
+	@mkdir -p $(FUZZ_CORPUS)
 	@build/fuzz/core/tests/profile_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=5 -rss_limit_mb=1024 \
-		-print_final_stats=1 build/fuzz/corpus core/tests/corpus
+		-print_final_stats=1 $(FUZZ_CORPUS) core/tests/corpus
+
+# Before a release: a quarter of an hour on the same growing corpus.
+fuzz-long:
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(FUZZ_LONG_SECONDS)
 
 bench: build
 	@mkdir -p build/bench

@@ -195,14 +195,16 @@ class TestClient {
         if (wanted.opacity)
             setProperty(window, "_NET_WM_WINDOW_OPACITY", XA_CARDINAL, {long(*wanted.opacity * 0xFFFFFFFFu)});
         if (wanted.desktop) setProperty(window, "_NET_WM_DESKTOP", XA_CARDINAL, {long(*wanted.desktop)});
-        // Managed: in the client list with its frame extents set, and shown unless on another desktop.
+        // Managed: in the client list with its frame extents set (by window managers that set them), and shown
+        // unless on another desktop.
         auto listed = [&] {
             auto clients = property(root(), "_NET_CLIENT_LIST", XA_WINDOW);
             return std::count(clients.begin(), clients.end(), window) > 0;
         };
+        const bool extents = supported("_NET_FRAME_EXTENTS");
         auto managed = [&] {
             XWindowAttributes a;
-            return listed() && !property(window, "_NET_FRAME_EXTENTS", XA_CARDINAL).empty() &&
+            return listed() && (!extents || !property(window, "_NET_FRAME_EXTENTS", XA_CARDINAL).empty()) &&
                    (wanted.desktop || (XGetWindowAttributes(d, window, &a) && a.map_state == IsViewable));
         };
         // The first map request after the window manager has announced itself is sometimes lost while it
@@ -291,6 +293,11 @@ class TestClient {
     }
 
     Atom atom(const std::string& name) { return XInternAtom(connection_, name.c_str(), False); }
+    // The window manager announces the hint in _NET_SUPPORTED (i3 sets no frame extents, for one).
+    bool supported(const std::string& name) {
+        auto hints = property(root(), "_NET_SUPPORTED", XA_ATOM);
+        return std::count(hints.begin(), hints.end(), atom(name)) > 0;
+    }
 
     // A 32-bit property's values; empty when it is not set.
     std::vector<unsigned long> property(Window window, const std::string& name, Atom type) {

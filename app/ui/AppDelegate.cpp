@@ -161,6 +161,11 @@ void AppDelegate::recalibrate() {
     if (onboardingWindow_) onboardingWindow_->hide();
     if (settingsWindow_) settingsWindow_->hide();
     calibration_->start([this] {
+        const auto& state = calibration_->state();
+        if (state.finished() && state.score())
+            Logger(services_.engine.log, "engine")
+                .info("Calibration: " + CalibrationController::verdict(*state.score()) + " (score " +
+                      QString::number(*state.score(), 'f', 3).toStdString() + ")");
         if (engine_->profile()) engine_->settings().setOnboardingCompleted(true);
     });
 }

@@ -190,6 +190,7 @@ TEST(AppDelegate, CalibratingHidesTheWindowsAndCompletesTheGuide) {
     rig.track(3.0);
     EXPECT_TRUE(rig.delegate->calibrationWindows().windows().empty());
     EXPECT_TRUE(rig.engine().settings().onboardingCompleted());
+    EXPECT_EQ(rig.log.count("Calibration: Excellent calibration (score "), 1u);
     EXPECT_EQ(rig.engine().state(), Engine::State::active);
 }
 

@@ -27,13 +27,13 @@ HeadTurn lookingAtMiddle(const Desk& desk, const std::string& name) {
 } // namespace
 
 // Side by side, the middles of the monitors lie 254 mm to either side of the camera, 650 mm away: a gaze
-// of 21.3 degrees, of which the head turns three quarters; to the left monitor is to the user's left
+// of 21.3 degrees, of which the head turns most; to the left monitor is to the user's left
 // (yaw > 0). Looking down from eyes level with the upper third reads pitch < 0 (more so to a tilted
 // camera).
 TEST(DeskTest, SideBySideMonitorsLieToEitherSide) {
     const Desk desk(sideBySide);
     const HeadTurn left = lookingAtMiddle(desk, "LEFT"), right = lookingAtMiddle(desk, "RIGHT");
-    EXPECT_NEAR(degrees(left.yaw), 0.75 * degrees(std::atan2(254, 650)), 0.5);
+    EXPECT_NEAR(degrees(left.yaw), Desk::yawShare * degrees(std::atan2(254, 650)), 0.5);
     EXPECT_NEAR(left.yaw, -right.yaw, 1e-9);
     EXPECT_NEAR(left.pitch, right.pitch, 1e-9);
     EXPECT_LT(degrees(left.pitch), -5);
@@ -52,10 +52,12 @@ TEST(DeskTest, StackedMonitorsLieAboveOneAnother) {
     const HeadTurn top = lookingAtMiddle(desk, "TOP"), bottom = lookingAtMiddle(desk, "BOTTOM");
     EXPECT_NEAR(top.yaw, 0, 1e-9);
     EXPECT_NEAR(bottom.yaw, 0, 1e-9);
-    // Eyes 191 mm below the top edge: the top monitor's middle 48 mm above them, the bottom one's 238 mm
-    // below; the head makes 0.6 of each gaze.
-    EXPECT_NEAR(degrees(top.pitch - bottom.pitch), 0.6 * degrees(std::atan2(48, 650) + std::atan2(238, 650)),
-                1);
+    // Eyes level with the upper third of the top monitor, 95 mm below the camera, which looks down at them:
+    // the top monitor's middle 48 mm below the eyes, the bottom one's 334 mm. Straight ahead, the camera's
+    // tilt only adds to the part of each gaze the head makes.
+    const double tilt = degrees(std::atan2(286 / 3.0, 650));
+    EXPECT_NEAR(degrees(top.pitch), -Desk::pitchShare * degrees(std::atan2(48, 650)) - tilt, 0.1);
+    EXPECT_NEAR(degrees(bottom.pitch), -Desk::pitchShare * degrees(std::atan2(334, 650)) - tilt, 0.1);
 }
 
 // Monitors of different sizes touch at their physical edges: the small one's middle is 518 + 143 mm
@@ -64,8 +66,8 @@ TEST(DeskTest, MonitorsOfDifferentSizesTouch) {
     const Desk desk(mixed);
     const double cameraX = (518 + 286) / 2.0;
     const HeadTurn left = lookingAtMiddle(desk, "LEFT"), right = lookingAtMiddle(desk, "RIGHT");
-    EXPECT_NEAR(degrees(left.yaw), 0.75 * degrees(std::atan2(cameraX - 259, 650)), 0.6);
-    EXPECT_NEAR(degrees(right.yaw), -0.75 * degrees(std::atan2(518 + 143 - cameraX, 650)), 0.6);
+    EXPECT_NEAR(degrees(left.yaw), Desk::yawShare * degrees(std::atan2(cameraX - 259, 650)), 0.6);
+    EXPECT_NEAR(degrees(right.yaw), -Desk::yawShare * degrees(std::atan2(518 + 143 - cameraX, 650)), 0.6);
 }
 
 // The camera looks at the eyes: the resting head sits on its axis, at the eyes' distance from it; a

@@ -51,10 +51,14 @@ Desk::Desk(std::vector<Monitor> monitors) : monitors_(std::move(monitors)) {
         top = std::min(top, origins_[i].y);
         bottom = std::max(bottom, origins_[i].y + monitors_[i].millimetres.height);
     }
-    // The camera at the middle of the top edge.
-    for (auto& origin : origins_)
-        origin -= cv::Point2d((left + right) / 2, top);
-    eyes_ = {0, monitors_.empty() ? 0 : (bottom - top) / 3, eyeDistance};
+    // The camera at the middle of the top edge; the eyes level with the upper third of the monitors
+    // along that edge (of the upper ones when stacked).
+    double upperHeight = 0;
+    for (std::size_t i = 0; i < monitors_.size(); ++i) {
+        origins_[i] -= cv::Point2d((left + right) / 2, top);
+        if (origins_[i].y < 1) upperHeight = std::max(upperHeight, monitors_[i].millimetres.height);
+    }
+    eyes_ = {0, upperHeight / 3, eyeDistance};
     tilt_ = std::atan2(eyes_.y, eyes_.z);
     resting_.distance = cv::norm(eyes_);
 }

@@ -58,6 +58,8 @@ int usage() {
         "           [--photo FILE] [--log FILE]\n"
         "  STEPS: where to look and for how long, e.g. \"LEFT:3,RIGHT:3,keyboard:2,away:2\" (monitor\n"
         "  names as RandR gives them); looping unless --once. Without a script: the first monitor.\n"
+        "  --pose holds the head so (degrees, as the camera sees it); with --calibration off it needs\n"
+        "  no display. --render 360 renders 640x360 and scales it up: cheaper, less sharp.\n"
         "Commands on standard input: look NAME [X Y] | look keyboard | look away | pose YAW PITCH |\n"
         "  script STEPS [once] | calibration auto|off | quit\n");
     return 2;

@@ -72,29 +72,22 @@ std::vector<std::string> ids(const std::vector<CameraIdentity>& cameras) {
 
 } // namespace
 
-TEST(CameraIdentityTest, SerialNumberedCameraKeepsItsIdOnAnotherNodeAndPort) {
-    FakeDevices before;
-    before.node("video0", before.usbInterface({.serial = "A1B2C3"}), "HD Webcam C270");
-    auto first = identifyCamera(before.roots, {"video0", "", false});
-    EXPECT_EQ(first.info.id, "usb:046d:0825:A1B2C3/if00/idx0");
-    EXPECT_EQ(first.info.name, "HD Webcam C270");
-    EXPECT_EQ(first.node, "video0");
-
-    FakeDevices after;
-    after.node("video2", after.usbInterface({.port = "3-2.1", .serial = "A1B2C3"}), "HD Webcam C270");
-    auto replugged = identifyCamera(after.roots, {"video2", "", false});
-    EXPECT_EQ(replugged.info.id, first.info.id);
-    EXPECT_EQ(replugged.node, "video2");
-}
-
-TEST(CameraIdentityTest, CameraWithoutSerialIsKnownByItsPort) {
-    FakeDevices samePort;
-    samePort.node("video4", samePort.usbInterface({.port = "1-5"}), "USB Camera");
-    EXPECT_EQ(identifyCamera(samePort.roots, {"video4", "", false}).info.id, "usb:046d:0825@1-5/if00/idx0");
-
-    FakeDevices otherPort;
-    otherPort.node("video0", otherPort.usbInterface({.port = "1-6"}), "USB Camera");
-    EXPECT_EQ(identifyCamera(otherPort.roots, {"video0", "", false}).info.id, "usb:046d:0825@1-6/if00/idx0");
+// The id names the camera, not the node: a serial number wherever it is plugged in, else the port.
+TEST(CameraIdentityTest, TheIdFollowsTheSerialNumberElseThePort) {
+    const std::tuple<FakeDevices::Usb, std::string, std::string> cases[] = {
+        {{.serial = "A1B2C3"}, "video0", "usb:046d:0825:A1B2C3/if00/idx0"},
+        {{.port = "3-2.1", .serial = "A1B2C3"}, "video2", "usb:046d:0825:A1B2C3/if00/idx0"},
+        {{.port = "1-5"}, "video4", "usb:046d:0825@1-5/if00/idx0"},
+        {{.port = "1-6"}, "video0", "usb:046d:0825@1-6/if00/idx0"},
+    };
+    for (const auto& [usb, node, id] : cases) {
+        FakeDevices tree;
+        tree.node(node, tree.usbInterface(usb), "HD Webcam C270");
+        const auto camera = identifyCamera(tree.roots, {node, "", false});
+        EXPECT_EQ(camera.info.id, id) << node;
+        EXPECT_EQ(camera.info.name, "HD Webcam C270");
+        EXPECT_EQ(camera.node, node);
+    }
 }
 
 TEST(CameraIdentityTest, InfraredSensorBesideTheColourOneIsLeftOut) {

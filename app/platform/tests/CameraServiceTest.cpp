@@ -25,20 +25,8 @@ double uptime() {
     return SystemClock().uptime();
 }
 
-// The main thread's stand-in: a thread of its own.
-class ThreadMainQueue : public MainQueue {
-  public:
-    void post(Task task) override { queue_.post(std::move(task)); }
-    void postAfter(double seconds, Task task) override { queue_.postAfter(seconds, std::move(task)); }
-
-  private:
-    SerialQueue queue_{"test.main", QueuePriority::standard};
-};
-
-constexpr const char* liveSource = "videotestsrc is-live=true ! capsfilter "
-                                   "caps=video/x-raw,format=YUY2,width=1280,height=720,framerate=30/1";
-
-std::string liveSourceWith(const std::string& pattern) {
+// A webcam-like raw source: 720p YUY2 at 30 frames per second.
+std::string liveSource(const std::string& pattern = "smpte") {
     return "videotestsrc is-live=true pattern=" + pattern +
            " ! capsfilter caps=video/x-raw,format=YUY2,width=1280,height=720,framerate=30/1";
 }
@@ -173,6 +161,14 @@ CameraSource source(const std::string& id, const std::string& fragment, bool bui
     return {CameraInfo{id, "Camera " + id, builtIn}, fragment};
 }
 
+// No test source, and device folders that hold no camera.
+CameraService::Options noCamera(const test::TemporaryFolder& folder) {
+    CameraService::Options options;
+    options.useDeviceMonitor = false;
+    options.roots = {folder / "sys", folder / "udev", folder / "dev"};
+    return options;
+}
+
 struct CameraServiceTest : ::testing::Test {
     ThreadMainQueue main;
     test::CapturingLog log;
@@ -184,7 +180,7 @@ struct CameraServiceTest : ::testing::Test {
 // ---- Frames
 
 TEST_F(CameraServiceTest, LiveSourceGivesHalfSizeNv12FramesAtFifteenPerSecond) {
-    CameraService camera(main, log, sources({source("live", liveSource)}));
+    CameraService camera(main, log, sources({source("live", liveSource())}));
     recorder.attach(camera);
     camera.start(std::nullopt);
     ASSERT_TRUE(recorder.waitForStates(1));
@@ -210,45 +206,11 @@ TEST_F(CameraServiceTest, LiveSourceGivesHalfSizeNv12FramesAtFifteenPerSecond) {
     EXPECT_EQ(messages(log), (std::vector<std::string>{"Camera started: Camera live", "Camera stopped"}));
 }
 
-// Photographs arrive as JPEG files played at 15 per second, paced like a camera even though files
-// could be read much faster. Pictures of 4:3 are cropped to the middle 16:9 band, not bordered.
-TEST_F(CameraServiceTest, JpegPicturesPlayAsAStreamAndFourByThreeIsCroppedToTheMiddle) {
-    test::TemporaryFolder folder;
-    // White 640x360 with 60-pixel black bands above and below: 640x480.
-    runPipeline("videotestsrc num-buffers=3 pattern=white ! video/x-raw,width=640,height=360"
-                " ! videobox top=-60 bottom=-60 fill=black ! video/x-raw,width=640,height=480 ! jpegenc"
-                " ! multifilesink location=" +
-                (folder / "frame%03d.jpg").string());
-    ASSERT_TRUE(fs::exists(folder / "frame002.jpg"));
-    std::string photos = "multifilesrc location=" + (folder / "frame%03d.jpg").string() +
-                         " loop=true caps=image/jpeg,framerate=15/1 ! jpegdec";
-
-    CameraService camera(main, log, sources({source("photos", photos)}));
-    recorder.attach(camera);
-    camera.start(std::nullopt);
-    ASSERT_TRUE(recorder.waitForStates(1));
-    ASSERT_TRUE(recorder.waitForFrames(20));
-    camera.stop();
-    ASSERT_TRUE(recorder.waitForStates(2));
-
-    auto frames = recorder.framesSince(0);
-    for (const auto& frame : frames) {
-        EXPECT_EQ(frame.width, 640);
-        EXPECT_EQ(frame.height, 360);
-        // Borders would make the corners black; a crop off the middle would keep a black band.
-        EXPECT_GT(frame.cornerLuma, 200);
-        EXPECT_GT(frame.centerLuma, 200);
-        // Played in real time: a frame's time is never far ahead of its delivery.
-        EXPECT_LT(frame.time - frame.delivered, 0.5);
-    }
-    EXPECT_NEAR(median(intervals(frames)), 1.0 / 15, 0.002);
-}
-
 // Frames that arrive while the handler is busy are dropped, never queued: every frame handled is
 // one that arrived during the previous one's handling, so its age stays under one handling time.
 TEST_F(CameraServiceTest, SlowConsumerGetsFreshFramesNotABacklog) {
     recorder.handlingTime = 0.25;
-    CameraService camera(main, log, sources({source("live", liveSource)}));
+    CameraService camera(main, log, sources({source("live", liveSource())}));
     recorder.attach(camera);
     camera.start(std::nullopt);
     ASSERT_TRUE(recorder.waitForFrames(12));
@@ -271,21 +233,9 @@ TEST_F(CameraServiceTest, SlowConsumerGetsFreshFramesNotABacklog) {
 
 // ---- Session
 
-TEST_F(CameraServiceTest, StartingTheRunningCameraAgainDoesNothing) {
-    CameraService camera(main, log, sources({source("live", liveSource)}));
-    recorder.attach(camera);
-    camera.start("live");
-    camera.start("live");
-    camera.stop();
-    ASSERT_TRUE(recorder.waitForStates(2));
-    EXPECT_EQ(recorder.stateList(), (std::vector<bool>{true, false}));
-    EXPECT_EQ(messages(log), (std::vector<std::string>{"Camera started: Camera live", "Camera stopped"}));
-}
-
 TEST_F(CameraServiceTest, AnotherCameraReplacesTheSession) {
     CameraService camera(
-        main, log,
-        sources({source("black", liveSourceWith("black")), source("white", liveSourceWith("white"))}));
+        main, log, sources({source("black", liveSource("black")), source("white", liveSource("white"))}));
     recorder.attach(camera);
     camera.start("black");
     ASSERT_TRUE(recorder.waitForStates(1));
@@ -304,61 +254,81 @@ TEST_F(CameraServiceTest, AnotherCameraReplacesTheSession) {
                                                        "Camera started: Camera white"}));
 }
 
-TEST_F(CameraServiceTest, StopWithoutSessionReportsNotRunningSilently) {
-    CameraService camera(main, log, sources({source("live", liveSource)}));
-    recorder.attach(camera);
-    camera.stop();
-    ASSERT_TRUE(recorder.waitForStates(1));
-    EXPECT_EQ(recorder.stateList(), std::vector<bool>{false});
-    EXPECT_TRUE(messages(log).empty());
+// Each start and stop reports the state once, and says why in the log when it fails.
+TEST(CameraSessionTest, StartsAndStopsReportTheirStateOnceAndLogWhy) {
+    test::TemporaryFolder folder;
+    struct Case {
+        const char* name;
+        CameraService::Options options;
+        std::function<void(CameraService&)> act;
+        std::vector<bool> states;
+        std::vector<std::string> log; // the beginnings of the lines
+    };
+    const Case cases[] = {
+        {"starting the running camera again does nothing",
+         sources({source("live", liveSource())}),
+         [](CameraService& c) { c.start("live"), c.start("live"), c.stop(); },
+         {true, false},
+         {"Camera started: Camera live", "Camera stopped"}},
+        {"a stop without a session is silent",
+         sources({source("live", liveSource())}),
+         [](CameraService& c) { c.stop(); },
+         {false},
+         {}},
+        {"no camera at all",
+         noCamera(folder),
+         [](CameraService& c) { c.start(std::nullopt); },
+         {false},
+         {"No camera available"}},
+        {"a source that cannot be built",
+         sources({source("broken", "nosuchelement ! capsfilter")}),
+         [](CameraService& c) { c.start(std::nullopt); },
+         {false},
+         {"Camera setup failed: "}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ThreadMainQueue main;
+        test::CapturingLog log;
+        Recorder recorder;
+        CameraService camera(main, log, c.options);
+        recorder.attach(camera);
+        c.act(camera);
+        ASSERT_TRUE(recorder.waitForStates(c.states.size()));
+        EXPECT_EQ(recorder.stateList(), c.states);
+        const auto lines = messages(log);
+        ASSERT_EQ(lines.size(), c.log.size()) << testing::PrintToString(lines);
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            EXPECT_TRUE(lines[i].starts_with(c.log[i])) << lines[i];
+        if (!c.states.front()) {
+            EXPECT_EQ(camera.activeCameraID(), std::nullopt);
+        }
+    }
 }
 
 TEST_F(CameraServiceTest, PreferredThenBuiltInThenFirstCamera) {
     CameraService camera(main, log,
-                         sources({source("desk", liveSource), source("laptop", liveSource, true),
-                                  source("document", liveSource)}));
+                         sources({source("desk", liveSource()), source("laptop", liveSource(), true),
+                                  source("document", liveSource())}));
     EXPECT_EQ(camera.availableCameras().size(), 3u);
     EXPECT_EQ(camera.resolveCamera("document")->id, "document");
     EXPECT_EQ(camera.resolveCamera("unplugged")->id, "laptop");
     EXPECT_EQ(camera.resolveCamera(std::nullopt)->id, "laptop");
 
-    CameraService external(main, log, sources({source("desk", liveSource), source("document", liveSource)}));
+    CameraService external(main, log,
+                           sources({source("desk", liveSource()), source("document", liveSource())}));
     EXPECT_EQ(external.resolveCamera("unplugged")->id, "desk");
-}
-
-TEST_F(CameraServiceTest, NoCameraAtAll) {
     test::TemporaryFolder folder;
-    CameraService::Options options;
-    options.sources = {};
-    options.useDeviceMonitor = false;
-    options.roots = {folder / "sys", folder / "udev", folder / "dev"};
-    CameraService camera(main, log, options);
-    recorder.attach(camera);
-    EXPECT_TRUE(camera.availableCameras().empty());
-    EXPECT_EQ(camera.resolveCamera("any"), std::nullopt);
-    camera.start(std::nullopt);
-    ASSERT_TRUE(recorder.waitForStates(1));
-    EXPECT_EQ(recorder.stateList(), std::vector<bool>{false});
-    EXPECT_EQ(messages(log), std::vector<std::string>{"No camera available"});
-}
-
-TEST_F(CameraServiceTest, SourceThatCannotBeBuiltFailsSetup) {
-    CameraService camera(main, log, sources({source("broken", "nosuchelement ! capsfilter")}));
-    recorder.attach(camera);
-    camera.start(std::nullopt);
-    ASSERT_TRUE(recorder.waitForStates(1));
-    EXPECT_EQ(recorder.stateList(), std::vector<bool>{false});
-    ASSERT_EQ(messages(log).size(), 1u);
-    EXPECT_TRUE(messages(log)[0].starts_with("Camera setup failed: ")) << messages(log)[0];
-    EXPECT_EQ(camera.activeCameraID(), std::nullopt);
+    CameraService none(main, log, noCamera(folder));
+    EXPECT_TRUE(none.availableCameras().empty());
+    EXPECT_EQ(none.resolveCamera("any"), std::nullopt);
 }
 
 // ---- Recovery
 
 TEST_F(CameraServiceTest, RuntimeErrorRestartsOnceAfterOneSecond) {
     // The 30 per second source fails after two seconds; a restart runs it for another two.
-    CameraService camera(main, log,
-                         sources({source("flaky", std::string(liveSource) + " ! identity error-after=60")}));
+    CameraService camera(main, log, sources({source("flaky", liveSource() + " ! identity error-after=60")}));
     recorder.attach(camera);
     camera.start(std::nullopt);
     ASSERT_TRUE(waitForLog(log, "Camera restarted"));
@@ -460,55 +430,43 @@ CaptureFormat jpeg(int width, int height, std::vector<double> rates) {
 
 } // namespace
 
-TEST(CaptureFormatTest, SevenTwentyAtFifteenOrThirtyRawBeforeJpeg) {
-    // The usual USB 2 webcam: raw 720p only at 10, JPEG at 30 and 15.
-    auto usual = chooseCaptureFormat(
-        {raw(640, 480, {30, 15}), raw(1280, 720, {10, 5}), jpeg(1280, 720, {30, 15}), jpeg(640, 480, {30})});
-    ASSERT_TRUE(usual);
-    EXPECT_TRUE(usual->format.jpeg);
-    EXPECT_EQ(usual->format.width, 1280);
-    EXPECT_EQ(usual->rate, 15);
-
-    auto rawFifteen = chooseCaptureFormat({jpeg(1280, 720, {30, 15}), raw(1280, 720, {30, 15})});
-    ASSERT_TRUE(rawFifteen);
-    EXPECT_FALSE(rawFifteen->format.jpeg);
-    EXPECT_EQ(rawFifteen->rate, 15);
-
-    auto thirty = chooseCaptureFormat({jpeg(1280, 720, {60, 30}), raw(1280, 720, {10})});
-    ASSERT_TRUE(thirty);
-    EXPECT_TRUE(thirty->format.jpeg);
-    EXPECT_EQ(thirty->rate, 30);
-
+// 720p (else the largest smaller size, else the smallest larger) at 15 or 30, raw before JPEG, never grey.
+TEST(CaptureFormatTest, ChoosesSizeRateAndEncodingInThatOrder) {
     CaptureFormat ranged = raw(1280, 720, {});
     ranged.minimumRate = 1;
     ranged.maximumRate = 60;
-    EXPECT_EQ(chooseCaptureFormat({ranged})->rate, 15);
-}
-
-TEST(CaptureFormatTest, CameraThatCannotDoFifteenOrThirtyRunsAtItsOwnRate) {
-    auto own = chooseCaptureFormat({raw(1280, 720, {25, 10}), jpeg(1280, 720, {25})});
-    ASSERT_TRUE(own);
-    EXPECT_FALSE(own->format.jpeg);
-    EXPECT_EQ(own->rate, std::nullopt);
-}
-
-TEST(CaptureFormatTest, WithoutSevenTwentyTheLargestSmallerSizeElseTheSmallestLarger) {
-    auto fourByThree = chooseCaptureFormat({raw(320, 240, {30}), raw(640, 480, {30}), raw(1600, 1200, {15})});
-    ASSERT_TRUE(fourByThree);
-    EXPECT_EQ(fourByThree->format.width, 640);
-    EXPECT_EQ(fourByThree->rate, 30);
-
-    auto large = chooseCaptureFormat({jpeg(3840, 2160, {30}), jpeg(1920, 1080, {30})});
-    ASSERT_TRUE(large);
-    EXPECT_EQ(large->format.width, 1920);
-}
-
-TEST(CaptureFormatTest, GreyFormatsAreNeverChosen) {
-    EXPECT_EQ(chooseCaptureFormat({raw(1280, 720, {15}, "GRAY8"), raw(640, 360, {15}, "GRAY16_LE")}),
-              std::nullopt);
-    auto colour = chooseCaptureFormat({raw(1280, 720, {15}, "GRAY8"), raw(640, 480, {15}, "NV12")});
-    ASSERT_TRUE(colour);
-    EXPECT_EQ(colour->format.pixelFormat, "NV12");
+    using Choice = std::optional<std::tuple<bool, int, std::string, std::optional<int>>>;
+    const std::tuple<const char*, std::vector<CaptureFormat>, Choice> cases[] = {
+        {"the usual USB 2 webcam: raw 720p only at 10",
+         {raw(640, 480, {30, 15}), raw(1280, 720, {10, 5}), jpeg(1280, 720, {30, 15}), jpeg(640, 480, {30})},
+         std::tuple{true, 1280, "", 15}},
+        {"raw before JPEG",
+         {jpeg(1280, 720, {30, 15}), raw(1280, 720, {30, 15})},
+         std::tuple{false, 1280, "YUY2", 15}},
+        {"30 without 15", {jpeg(1280, 720, {60, 30}), raw(1280, 720, {10})}, std::tuple{true, 1280, "", 30}},
+        {"a range of rates", {ranged}, std::tuple{false, 1280, "YUY2", 15}},
+        {"neither 15 nor 30: its own rate",
+         {raw(1280, 720, {25, 10}), jpeg(1280, 720, {25})},
+         std::tuple{false, 1280, "YUY2", std::nullopt}},
+        {"the largest smaller size",
+         {raw(320, 240, {30}), raw(640, 480, {30}), raw(1600, 1200, {15})},
+         std::tuple{false, 640, "YUY2", 30}},
+        {"else the smallest larger",
+         {jpeg(3840, 2160, {30}), jpeg(1920, 1080, {30})},
+         std::tuple{true, 1920, "", 30}},
+        {"grey only", {raw(1280, 720, {15}, "GRAY8"), raw(640, 360, {15}, "GRAY16_LE")}, std::nullopt},
+        {"colour over grey",
+         {raw(1280, 720, {15}, "GRAY8"), raw(640, 480, {15}, "NV12")},
+         std::tuple{false, 640, "NV12", 15}},
+    };
+    for (const auto& [name, formats, expected] : cases) {
+        const auto chosen = chooseCaptureFormat(formats);
+        EXPECT_EQ(chosen ? Choice(std::tuple(chosen->format.jpeg, chosen->format.width,
+                                             chosen->format.pixelFormat, chosen->rate))
+                         : std::nullopt,
+                  expected)
+            << name;
+    }
 }
 
 // ---- Dropping frames before they cost anything
@@ -558,7 +516,7 @@ TEST(FrameGateTest, PassesTheFramesTheReceiverWillAnalyseAndThoseWithinHalfAFram
 
 // The receiver's interval thins the frames out at the source; those that pass keep their times.
 TEST_F(CameraServiceTest, FramesSoonerThanTheIntervalNeverArriveAndTheOthersKeepTheirTimes) {
-    CameraService camera(main, log, sources({source("live", liveSource)}));
+    CameraService camera(main, log, sources({source("live", liveSource())}));
     recorder.attach(camera);
     camera.setFrameInterval(0.85 / 5);
     camera.start(std::nullopt);

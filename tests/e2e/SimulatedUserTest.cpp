@@ -267,12 +267,20 @@ TEST_F(SimulatedUserTest, FollowsTheCalibrationOnTheScreen) {
     ASSERT_TRUE(gaze);
     EXPECT_EQ(gaze->words().back(), "calibration");
 
+    // Told not to follow calibrations, and when the windows close: back to the script.
+    auto backToScript = [&] {
+        ASSERT_TRUE(user.waitFor("calibration", [](const auto& e) { return e.rest == "ended"; }));
+        const auto back = user.waitFor("gaze");
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->words().at(0), "RIGHT");
+        EXPECT_EQ(back->words().back(), "script");
+    };
+    user.send("calibration off");
+    backToScript();
+    user.send("calibration auto");
+    ASSERT_TRUE(user.waitFor("calibration", [](const auto& e) { return e.rest == "started"; }));
     cover.clear();
-    ASSERT_TRUE(user.waitFor("calibration", [](const auto& e) { return e.rest == "ended"; }));
-    gaze = user.waitFor("gaze");
-    ASSERT_TRUE(gaze);
-    EXPECT_EQ(gaze->words().at(0), "RIGHT");
-    EXPECT_EQ(gaze->words().back(), "script");
+    backToScript();
 
     user.send("quit");
     EXPECT_EQ(user.stop(), 0);

@@ -259,7 +259,6 @@ int main(int argc, char** argv) {
         initial.monitor = desk.monitors().front().name;
     }
     GazeDirector director(desk, initial);
-    director.followCalibration(options->followCalibration && screen);
     if (options->script) {
         for (const ScriptStep& step : *options->script)
             if (!knows(desk, step.gaze, events)) return 1;
@@ -273,13 +272,23 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orvane-simulated-user: ORVANE_CAMERA_SOURCE='%s'\n",
                  server.sourceFragment().c_str());
 
+    // The screen is looked at only while calibrations are followed.
     std::mutex viewMutex;
     std::optional<CalibrationView> seen;
-    if (screen)
+    auto follow = [&](bool on) {
+        director.followCalibration(on && screen);
+        if (!screen) return;
+        if (!on) {
+            screen->stop();
+            director.see({});
+            return;
+        }
         screen->watch([&](const CalibrationView& view) {
             std::lock_guard lock(viewMutex);
             seen = view;
         });
+    };
+    follow(options->followCalibration);
 
     struct sigaction action {};
     action.sa_handler = [](int) { stopRequested = true; };
@@ -312,7 +321,7 @@ int main(int argc, char** argv) {
                 if (known) director.play(command->steps, command->once, tick);
                 endReported = false;
             } else if (command->kind == Command::Kind::calibration) {
-                director.followCalibration(command->followCalibration && screen);
+                follow(command->followCalibration);
             }
         }
         bool viewChanged = false;

@@ -56,6 +56,7 @@ TEST(JsonStream, AcceptsExactlyWhatTheJsonGrammarAllows) {
 
 TEST(JsonStream, StringsDecodeLikeTheLibraryDecodesThem) {
     for (std::string text : {"\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"", "\"\\u0000\\u001f\\u00e9\\u20ac\"",
+                             "\"\\u007f\\u0080\\u07ff\\u0800\\uffff\"",
                              "\"\\ud83d\\ude00 \xf0\x9f\x98\x80 \xc3\xa9\"", "\"\\uDBFF\\uDFFF\""}) {
         std::string ours;
         EXPECT_EQ(errorOf(text, [&](Reader& in) { in.readString(ours, Path()); }), "");

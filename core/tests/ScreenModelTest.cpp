@@ -229,6 +229,7 @@ TEST(ScreenModelScores, SeparationIsTheWorstDisplaysMeanConfidence) {
     a.pose.faceSize = b.pose.faceSize = 1;
     EXPECT_NEAR(model.separationScore({a, b, a, b, sample("Z", Source::click)}), 0.6, 1e-12);
     EXPECT_NEAR(model.separationScore({a, a}), 0.9, 1e-12);
+    EXPECT_NEAR(model.separationScore({b, a, a}), 0.6, 1e-12); // a display with one sample counts too
     EXPECT_EQ(model.separationScore({}), 1);
     EXPECT_EQ(model.separationScore({sample("Z", Source::click)}), 1);
 

@@ -80,20 +80,20 @@ cv::Matx33d rotation(const HeadPlacement& p) {
     return ry * rx * rz;
 }
 
-cv::Vec3b sample(const cv::Mat& image, float u, float v) {
+// The bilinearly interpolated texel at (u, v), times the shade; in fixed point (8 fractional bits).
+void shadedSample(const cv::Mat& image, float u, float v, float shade, cv::Vec3b& out) {
     u = std::clamp(u - 0.5f, 0.0f, float(image.cols - 1.001));
     v = std::clamp(v - 0.5f, 0.0f, float(image.rows - 1.001));
     const int x = int(u), y = int(v);
-    const float fx = u - x, fy = v - y;
-    const cv::Vec3b* row0 = image.ptr<cv::Vec3b>(y);
-    const cv::Vec3b* row1 = image.ptr<cv::Vec3b>(y + 1);
-    cv::Vec3b out;
+    const int fx = int((u - x) * 256), fy = int((v - y) * 256), gain = int(shade * 256);
+    const uchar* top = image.ptr<uchar>(y) + 3 * x;
+    const uchar* bottom = top + image.step;
     for (int c = 0; c < 3; ++c) {
-        const float top = row0[x][c] + fx * (row0[x + 1][c] - row0[x][c]);
-        const float bottom = row1[x][c] + fx * (row1[x + 1][c] - row1[x][c]);
-        out[c] = cv::saturate_cast<uchar>(top + fy * (bottom - top));
+        const int upper = top[c] * 256 + fx * (top[c + 3] - top[c]);
+        const int lower = bottom[c] * 256 + fx * (bottom[c + 3] - bottom[c]);
+        const int value = upper * 256 + fy * (lower - upper); // 16 fractional bits
+        out[c] = uchar(std::min((int64_t(value) * gain) >> 24, int64_t(255)));
     }
-    return out;
 }
 
 } // namespace
@@ -217,26 +217,27 @@ void HeadRenderer::rasterise(const Vertex& a, const Vertex& b, const Vertex& c) 
     const int y1 = std::min(int(std::floor(std::max({a.y, b.y, c.y}) - 0.5f)), colour_.rows - 1);
     if (x0 > x1 || y0 > y1) return;
     drawn_ |= cv::Rect(x0, y0, x1 - x0 + 1, y1 - y0 + 1);
+    // Barycentric weights are linear in the pixel position: stepped along each row.
     const float inverseArea = 1 / area;
+    const float stepA = (b.y - c.y) * inverseArea, stepB = (c.y - a.y) * inverseArea;
+    // Each quantity as c's value plus the weights of a and b times the differences.
+    const float depthA = a.inverseDepth - c.inverseDepth, depthB = b.inverseDepth - c.inverseDepth;
+    const float uA = a.u - c.u, uB = b.u - c.u, vA = a.v - c.v, vB = b.v - c.v;
+    const float shadeA = a.shade - c.shade, shadeB = b.shade - c.shade;
     for (int y = y0; y <= y1; ++y) {
-        const float py = y + 0.5f;
+        const float px = x0 + 0.5f, py = y + 0.5f;
+        float wa = ((b.x - px) * (c.y - py) - (b.y - py) * (c.x - px)) * inverseArea;
+        float wb = ((c.x - px) * (a.y - py) - (c.y - py) * (a.x - px)) * inverseArea;
         float* depth = depth_.ptr<float>(y);
         cv::Vec3b* colour = colour_.ptr<cv::Vec3b>(y);
-        for (int x = x0; x <= x1; ++x) {
-            const float px = x + 0.5f;
-            // Barycentric weights; all of one sign inside, whichever way the triangle is wound.
-            const float wa = ((b.x - px) * (c.y - py) - (b.y - py) * (c.x - px)) * inverseArea;
-            const float wb = ((c.x - px) * (a.y - py) - (c.y - py) * (a.x - px)) * inverseArea;
-            const float wc = 1 - wa - wb;
-            if (wa < 0 || wb < 0 || wc < 0) continue;
-            const float inverseDepth = wa * a.inverseDepth + wb * b.inverseDepth + wc * c.inverseDepth;
+        for (int x = x0; x <= x1; ++x, wa += stepA, wb += stepB) {
+            // All of one sign inside, whichever way the triangle is wound.
+            if (wa < 0 || wb < 0 || wa + wb > 1) continue;
+            const float inverseDepth = c.inverseDepth + wa * depthA + wb * depthB;
             if (inverseDepth <= depth[x]) continue;
             depth[x] = inverseDepth;
-            const cv::Vec3b texel =
-                sample(texture_, wa * a.u + wb * b.u + wc * c.u, wa * a.v + wb * b.v + wc * c.v);
-            const float shade = wa * a.shade + wb * b.shade + wc * c.shade;
-            for (int ch = 0; ch < 3; ++ch)
-                colour[x][ch] = cv::saturate_cast<uchar>(texel[ch] * shade);
+            shadedSample(texture_, c.u + wa * uA + wb * uB, c.v + wa * vA + wb * vB,
+                         c.shade + wa * shadeA + wb * shadeB, colour[x]);
         }
     }
 }
@@ -249,7 +250,7 @@ void HeadRenderer::addNoise(cv::Mat& frame, std::uint64_t seed) const {
         uchar* out = frame.ptr<uchar>(y);
         const short* grain = noise_.ptr<short>(y + dy) + dx * 3;
         for (int x = 0; x < width; ++x)
-            out[x] = cv::saturate_cast<uchar>(out[x] + grain[x]);
+            out[x] = uchar(std::clamp(out[x] + grain[x], 0, 255));
     }
 }
 

@@ -104,7 +104,7 @@ class SimulatedUserTest : public ::testing::Test {
 };
 
 // Two simulated users side by side, each on its own stream: the camera path finds the face in every
-// frame at 15 frames per second, fresh, with the yaw following the gaze commands (the left monitor is to
+// frame at 15 frames per second, with the yaw following the gaze commands at once (the left monitor is to
 // the user's left: yaw > 0); a camera that stops and starts again gets fresh frames at once; SIGTERM
 // ends the program cleanly.
 TEST_F(SimulatedUserTest, StreamsALiveCameraThatFollowsCommands) {
@@ -123,33 +123,39 @@ TEST_F(SimulatedUserTest, StreamsALiveCameraThatFollowsCommands) {
     ASSERT_TRUE(user.waitFor("camera", [](const auto& e) { return e.rest == "1"; }));
     sleepFor(2.0);
     auto frames = camera.since(start + 0.5);
-    EXPECT_GE(frames.size(), 18u); // 1.5 s at 15 frames per second
+    // 1.5 s at 15 frames per second, give or take what a busy machine drops.
+    EXPECT_GE(frames.size(), 12u);
     EXPECT_LE(frames.size(), 25u);
     EXPECT_GE(withFace(frames), int(frames.size()) - 1);
     EXPECT_GT(medianYaw(frames), 5);
-    for (const auto& frame : frames)
-        EXPECT_LT(frame.received - frame.time, 0.15) << "a frame from " << frame.time << " arrived late";
     const auto otherFrames = otherCamera.since(start + 0.5);
-    EXPECT_GE(withFace(otherFrames), 15);
+    EXPECT_GE(withFace(otherFrames), 10);
     EXPECT_LT(medianYaw(otherFrames), -5);
     otherCamera.stop();
 
+    // The turn shows within a second of the command (a turn takes 0.4 s): no backlog of older pictures.
     user.send("look RIGHT");
     ASSERT_TRUE(user.waitFor("gaze", [](const auto& e) { return e.words().at(0) == "RIGHT"; }));
     sleepFor(1.2);
     frames = camera.since(uptime() - 0.6);
-    EXPECT_GE(withFace(frames), 7);
+    EXPECT_GE(withFace(frames), 5);
     EXPECT_LT(medianYaw(frames), -5);
 
+    // Stopped, the camera misses a turn back to the left; started again, its very first pictures show it.
     camera.stop();
     ASSERT_TRUE(user.waitFor("camera", [](const auto& e) { return e.rest == "0"; }));
-    sleepFor(0.5);
+    user.send("look LEFT");
+    ASSERT_TRUE(user.waitFor("gaze", [](const auto& e) { return e.words().at(0) == "LEFT"; }));
+    sleepFor(0.8);
     start = uptime();
     camera.start();
-    ASSERT_TRUE(waitUntil([&] { return !camera.since(start).empty(); }, 2.0));
-    const auto first = camera.since(start).front();
-    EXPECT_GE(first.time, start - 0.05) << "a frame from before the restart";
-    EXPECT_LT(first.received - start, 1.0);
+    ASSERT_TRUE(waitUntil([&] { return camera.since(start).size() >= 3; }, 3.0));
+    frames = camera.since(start);
+    EXPECT_LT(frames.front().received - start, 1.0);
+    for (std::size_t i = 0; i < 3; ++i) {
+        ASSERT_TRUE(frames[i].yaw) << "frame " << i;
+        EXPECT_GT(*frames[i].yaw, 5) << "frame " << i;
+    }
 
     EXPECT_EQ(user.stop(), 0);
     EXPECT_EQ(other.stop(), 0);

@@ -160,6 +160,11 @@ TEST(CalibrationPoints, TheRingThenTwoPositionsAtEachEdgeFacingAnotherDisplay) {
             {left, {display("above, 1-point slack", {0, -1079.5, 1920, 1080}), left}, {up}},
             {left, {left, display("diagonal: horizontal first", {1919.5, 1080, 1920, 1080})}, {toRight}},
             {left, {left, display("overlapping", {100, 100, 1920, 1080})}, {}},
+            // Overlapping by exactly the slack, as fractional scaling may round them.
+            {left, {left, display("right, 1 over", {1919, 0, 1920, 1080})}, {toRight}},
+            {right, {display("left, 1 over", {1, 0, 1920, 1080}), right}, {toLeft}},
+            {left, {left, display("below, 1 over", {0, 1079, 1920, 1080})}, {down}},
+            {left, {display("above, 1 over", {0, -1079, 1920, 1080}), left}, {up}},
         };
     for (const auto& [shown, displays, edges] : cases) {
         SCOPED_TRACE(displays.front().uuid + " " + displays.back().uuid);

@@ -393,6 +393,7 @@ TEST_F(EngineTest, FinishingCalibrationStoresTheProfileAndReportsTheScore) {
     EXPECT_EQ(*score, expected->separationScore(samples));
     EXPECT_EQ(engine->model(), expected);
     EXPECT_EQ(engine->state(), State::active);
+    EXPECT_FALSE(engine->accuracyDropped()) << "a new calibration starts the drift count afresh";
     const auto stored = onDisk().value();
     EXPECT_EQ(stored.displays,
               (std::vector<CalibrationProfile::Display>{{left.uuid, "Left"}, {right.uuid, "Right"}}));

@@ -17,6 +17,7 @@ struct FocusController::Attempt {
     WindowTracker::Window window;
     FocusMethod method;
     Completion completion;
+    bool reported = false;
 };
 
 struct FocusController::Connection {
@@ -57,6 +58,7 @@ FocusController::FocusController(X11Thread& thread, Log& log, const Clock& clock
 FocusController::~FocusController() {
     auto stop = [this] {
         alive_.reset();
+        if (handler_) thread_.removeEventHandler(handler_);
         if (connection_ && thread_.display()) XDestroyWindow(thread_.display(), connection_->stamp);
     };
     if (thread_.isCurrent())
@@ -72,7 +74,11 @@ void FocusController::focus(const std::optional<WindowTracker::Window>& window, 
         completion(window ? FocusMethod::inputFocus : FocusMethod::pointerOnly, !window);
         return;
     }
-    if (!connection_) connection_ = std::make_unique<Connection>(thread_.display());
+    if (!connection_) {
+        connection_ = std::make_unique<Connection>(thread_.display());
+        thread_.addRootEventMask(PropertyChangeMask);
+        handler_ = thread_.addEventHandler([this](XEvent& event) { return activeWindowChanged(event); });
+    }
     if (movePointer) warpPointer(display, window, displays);
     if (!window) {
         completion(FocusMethod::pointerOnly, true);
@@ -84,6 +90,7 @@ void FocusController::focus(const std::optional<WindowTracker::Window>& window, 
         attempt->method = FocusMethod::windowManager;
     else
         focusDirectly(*window);
+    pending_ = attempt;
     thread_.performAfter(firstCheck, [this, alive = std::weak_ptr(alive_), attempt] {
         if (!alive.expired()) check(attempt, 0);
     });
@@ -92,9 +99,10 @@ void FocusController::focus(const std::optional<WindowTracker::Window>& window, 
 // Step 0 and 1 confirm the first method; after them comes the one retry through the input focus,
 // confirmed by step 2, which reports whatever it finds.
 void FocusController::check(std::shared_ptr<Attempt> attempt, int step) {
+    if (attempt->reported) return;
     bool ok = confirmed(attempt->window);
     if (ok && step < 2) {
-        attempt->completion(attempt->method, true);
+        report(*attempt, attempt->method, true);
         return;
     }
     if (step == 0) {
@@ -104,13 +112,30 @@ void FocusController::check(std::shared_ptr<Attempt> attempt, int step) {
     } else if (step == 1) {
         log_.info("Focus not confirmed via " + std::string(toString(attempt->method)) + " for pid " +
                   std::to_string(attempt->window.pid) + "; retrying via AX");
+        attempt->method = FocusMethod::inputFocus;
         focusDirectly(attempt->window);
         thread_.performAfter(finalCheck - secondCheck, [this, alive = std::weak_ptr(alive_), attempt] {
             if (!alive.expired()) check(attempt, 2);
         });
     } else {
-        attempt->completion(FocusMethod::inputFocus, ok);
+        report(*attempt, FocusMethod::inputFocus, ok);
     }
+}
+
+// The window manager announced a new active window: the attempt in flight may be confirmed now.
+bool FocusController::activeWindowChanged(XEvent& event) {
+    if (event.type != PropertyNotify || !connection_ ||
+        event.xproperty.atom != connection_->atoms.netActiveWindow)
+        return false;
+    if (auto attempt = pending_.lock(); attempt && !attempt->reported && confirmed(attempt->window))
+        report(*attempt, attempt->method, true);
+    return false; // the window tracker follows focus through the same announcement
+}
+
+void FocusController::report(Attempt& attempt, FocusMethod method, bool ok) {
+    attempt.reported = true;
+    pending_.reset();
+    attempt.completion(method, ok);
 }
 
 bool FocusController::focusWithWindowManager(const WindowTracker::Window& window) {

@@ -7,6 +7,7 @@
 #include "platform/WindowTracker.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,13 +15,16 @@
 #include <string>
 #include <vector>
 
+typedef union _XEvent XEvent;
+
 namespace orvane {
 
 class X11Thread;
 
 // Moves keyboard focus to a window on another display and, when asked, brings the pointer along: through the
 // window manager's activation request, else by raising the window and setting the input focus directly;
-// then checks that focus arrived, retries once, and reports which way worked.
+// then checks that focus arrived, retries once, and reports which way worked. Focus is confirmed as soon as
+// the window manager announces the new active window; the timed checks stand in where it announces nothing.
 class FocusController {
   public:
     using Completion = std::function<void(FocusMethod method, bool ok)>;
@@ -55,6 +59,8 @@ class FocusController {
     bool confirmed(const WindowTracker::Window& window);
     unsigned long serverTime();
     void check(std::shared_ptr<Attempt> attempt, int step);
+    bool activeWindowChanged(XEvent& event);
+    void report(Attempt& attempt, FocusMethod method, bool ok);
 
     X11Thread& thread_;
     Logger log_;
@@ -63,6 +69,8 @@ class FocusController {
     std::map<std::string, Point> pointerPositions_;
     std::atomic<double> lastWarp_{0};
     std::unique_ptr<Connection> connection_; // atoms and the time-stamp window, made on first use
+    std::weak_ptr<Attempt> pending_;         // the attempt the window manager's announcement may confirm
+    std::uint64_t handler_ = 0;
 };
 
 } // namespace orvane

@@ -111,6 +111,13 @@ bool X11InputSource::handle(XEvent& event) {
         if (event.xmapping.request != MappingPointer) readModifierKeys();
         return false;
     }
+    // While our own key grab (the pause hot key) holds the keyboard, the server sends this connection the
+    // keys as core events and no raw ones: without a look at the pointer then, modifiers released during
+    // the grab would read as held until the next key.
+    if (event.type == KeyPress || event.type == KeyRelease) {
+        refreshPointer(false, clock_.uptime());
+        return false; // the hot key's own handler needs them too
+    }
     XGenericEventCookie& cookie = event.xcookie;
     if (cookie.type != GenericEvent || cookie.extension != xinputOpcode_ || !cookie.data) return false;
     const auto& raw = *static_cast<const XIRawEvent*>(cookie.data);

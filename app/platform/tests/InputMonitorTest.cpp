@@ -1,6 +1,8 @@
 #include "platform/InputMonitor.h"
 
 #include "engine/SystemServices.h"
+#include "engine/tests/CapturingLog.h"
+#include "platform/HotKeys.h"
 #include "platform/X11Thread.h"
 // After the engine's headers: Xlib's macros (Status, None) clash with names declared there.
 #include "platform/tests/TestDesktop.h"
@@ -129,4 +131,16 @@ TEST_F(InputMonitorTest, InputShowsInTheActivityButWarpsAndLocksDoNotAndClicksAr
     input.reset();
     main.runAll();
     EXPECT_EQ(clicks.size(), 2u);
+}
+
+// The pause hot key grabs the keyboard while it is pressed, and no raw events come during the grab: the
+// modifiers let go meanwhile must not read as held afterwards (a switch would wait for them for ever).
+TEST_F(InputMonitorTest, NoModifierReadsAsHeldAfterThePauseHotKey) {
+    CapturingLog log;
+    X11HotKeys hotKeys(thread, log);
+    std::atomic<int> pressed = 0;
+    ASSERT_TRUE(hotKeys.registerHotKey([&] { ++pressed; }));
+    xdotool("key ctrl+alt+super+g");
+    ASSERT_TRUE(waitUntil([&] { return pressed == 1; }));
+    EXPECT_TRUE(waitModifiers(0)) << input->modifierFlags();
 }

@@ -54,10 +54,11 @@ struct FakeDevices {
                            roots.sys / "class/video4linux" / name);
     }
 
-    void markInfrared(const std::string& name) {
+    // udev's database entry for the node, as udev writes one for every camera.
+    void udevEntry(const std::string& name, bool infrared) {
         fs::create_directories(roots.udevData);
-        write(roots.udevData / ("c81:" + name.substr(5)),
-              "E:ID_V4L_CAPABILITIES=:capture:\nE:ID_INFRARED_CAMERA=1\n");
+        write(roots.udevData / ("c81:" + name.substr(5)), std::string("E:ID_V4L_CAPABILITIES=:capture:\n") +
+                                                              (infrared ? "E:ID_INFRARED_CAMERA=1\n" : ""));
     }
 
     static void write(const fs::path& file, const std::string& text) { test::writeFile(file, text + "\n"); }
@@ -98,7 +99,8 @@ TEST(CameraIdentityTest, InfraredSensorBesideTheColourOneIsLeftOut) {
     EXPECT_EQ(identifyCamera(tree.roots, {"video2", "", false}).info.id, "usb:046d:0825:0001/if02/idx0");
 
     // Marked by udev.
-    tree.markInfrared("video2");
+    tree.udevEntry("video0", false);
+    tree.udevEntry("video2", true);
     EXPECT_EQ(ids(identifyCameras(tree.roots, {{"video0", "", false}, {"video2", "", false}})),
               std::vector<std::string>{"usb:046d:0825:0001/if00/idx0"});
 
@@ -167,9 +169,10 @@ TEST(CameraIdentityTest, BuiltInCamerasComeFirstThenTheOthersInDiscoveryOrder) {
     EXPECT_EQ(cameras[2].info.name, "Document Camera");
 }
 
-TEST(CameraIdentityTest, NodeUnknownToSysfsStillGetsAnId) {
+TEST(CameraIdentityTest, NodeUnknownToSysfsIsStillListedWithAnId) {
     FakeDevices tree;
-    auto camera = identifyCamera(tree.roots, {"video3", "Integrated Webcam", false});
-    EXPECT_EQ(camera.info.id, "dev:video3");
-    EXPECT_TRUE(camera.info.isBuiltIn);
+    auto cameras = identifyCameras(tree.roots, {{"video3", "Integrated Webcam", false}});
+    ASSERT_EQ(cameras.size(), 1u);
+    EXPECT_EQ(cameras[0].info.id, "dev:video3");
+    EXPECT_TRUE(cameras[0].info.isBuiltIn);
 }

@@ -110,13 +110,13 @@ void WindowTracker::reportDisplay(const Rect& frame) {
     if (display && onFocusedDisplayChange) onFocusedDisplayChange(display->uuid);
 }
 
-std::optional<WindowTracker::VisibleWindow>
-WindowTracker::visible(const x11::WindowFacts& f, std::optional<std::uint32_t> desktop) const {
+std::optional<WindowTracker::VisibleWindow> WindowTracker::visible(const x11::WindowFacts& f) const {
     bool ordinaryType =
         !f.type || *f.type == atoms_->netWmWindowTypeNormal || *f.type == atoms_->netWmWindowTypeDialog;
-    bool onCurrentDesktop =
-        f.sticky || !desktop || !f.desktop || *f.desktop == *desktop || *f.desktop == 0xFFFFFFFFu;
-    if (!f.viewable || !ordinaryType || f.hidden || !onCurrentDesktop) return std::nullopt;
+    // Viewable, not the desktop number, tells a window in view: window managers unmap the windows of the
+    // desktops out of view, and tiling ones show a desktop on each monitor at once (i3's workspaces), where
+    // _NET_CURRENT_DESKTOP names only the focused monitor's.
+    if (!f.viewable || !ordinaryType || f.hidden) return std::nullopt;
     if (!f.pid || *f.pid == ownPID_) return std::nullopt;
     if (f.opacity && *f.opacity <= 0.01) return std::nullopt;
     if (!f.frame || f.frame->width < minimumWidth || f.frame->height < minimumHeight) return std::nullopt;
@@ -129,10 +129,9 @@ std::vector<WindowTracker::VisibleWindow> WindowTracker::visibleWindows() {
     auto stacking = x11::stackingOrder(display, *atoms_);
     // The stacking list runs from the bottom up; the answer goes front to back.
     std::reverse(stacking.begin(), stacking.end());
-    auto desktop = x11::currentDesktop(display, *atoms_);
     std::vector<VisibleWindow> result;
     for (const auto& f : x11::describeWindows(display, *atoms_, stacking))
-        if (auto v = visible(f, desktop)) result.push_back(*v);
+        if (auto v = visible(f)) result.push_back(*v);
     return result;
 }
 
@@ -143,7 +142,6 @@ std::optional<WindowTracker::Window> WindowTracker::bestWindow(const DisplayInfo
     if (!x || !atoms_) return std::nullopt;
     auto stacking = x11::stackingOrder(x, *atoms_);
     std::reverse(stacking.begin(), stacking.end());
-    auto desktop = x11::currentDesktop(x, *atoms_);
     auto onDisplay = [&](const Rect& frame) {
         auto found = displayFor(frame, displays_);
         return found && found->uuid == display.uuid;
@@ -160,7 +158,7 @@ std::optional<WindowTracker::Window> WindowTracker::bestWindow(const DisplayInfo
             for (auto w = windows.begin() + start; w != end; ++w)
                 if (!known.contains(*w)) unknown.push_back(*w);
             for (const auto& f : x11::describeWindows(x, *atoms_, unknown))
-                known[f.window] = visible(f, desktop);
+                known[f.window] = visible(f);
             for (auto w = windows.begin() + start; w != end; ++w)
                 if (const auto& v = known[*w]; v && onDisplay(v->frame))
                     return Window{v->pid, v->windowID, v->frame};

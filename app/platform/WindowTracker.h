@@ -78,8 +78,7 @@ class WindowTracker {
     void record(std::uint32_t windowID, std::int32_t pid);
     void reportDisplay(const Rect& frame);
     // The window as a switch target, if it is one.
-    std::optional<VisibleWindow> visible(const x11::WindowFacts& facts,
-                                         std::optional<std::uint32_t> desktop) const;
+    std::optional<VisibleWindow> visible(const x11::WindowFacts& facts) const;
 
     X11Thread& thread_;
     Logger log_;

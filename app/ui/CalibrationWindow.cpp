@@ -107,6 +107,14 @@ void CalibrationWindow::sync() {
     update();
 }
 
+void CalibrationWindow::showOn(QScreen* screen) {
+    // Placed on its screen first, so that the full-screen state (which tiling window managers honour where
+    // they ignore geometry) takes that monitor.
+    setScreen(screen);
+    setGeometry(screen->geometry());
+    showFullScreen();
+}
+
 void CalibrationWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         event->accept();
@@ -246,11 +254,7 @@ void QtCalibrationWindows::open(const std::vector<DisplayInfo>& displays, const 
         auto window = std::make_unique<CalibrationWindow>(state, display.uuid, [this] {
             if (onCancel) onCancel();
         });
-        // Placed on its screen first, so that the full-screen state (which tiling window managers honour
-        // where they ignore geometry) takes that monitor.
-        window->setScreen(screen);
-        window->setGeometry(screen->geometry());
-        window->showFullScreen();
+        window->showOn(screen);
         windows_.push_back(std::move(window));
     }
     if (!windows_.empty()) {

@@ -23,6 +23,9 @@ class CalibrationWindow : public QWidget {
     CalibrationWindow(const CalibrationViewState& state, std::string displayID,
                       std::function<void()> onCancel);
 
+    // Shows the window full screen on its screen.
+    void showOn(QScreen* screen);
+
     // Whether the dot is on this window's monitor.
     bool isActive() const;
     // The dot's centre as drawn now, in the window's logical pixels.

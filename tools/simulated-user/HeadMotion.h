@@ -3,6 +3,7 @@
 #include "headrender/HeadRenderer.h"
 #include "simulated-user/Desk.h"
 
+#include <cmath>
 #include <cstdint>
 #include <opencv2/core.hpp>
 #include <optional>
@@ -22,6 +23,10 @@ class HeadMotion {
     // Turns towards a new target from wherever the head is; the first target is taken at once.
     void lookTowards(const HeadTurn& target);
     const HeadTurn& target() const { return target_; }
+    // The turn has come within this many radians of its target, in yaw and in pitch (sway aside).
+    bool arrived(double within) const {
+        return std::abs(yaw_.value - target_.yaw) < within && std::abs(pitch_.value - target_.pitch) < within;
+    }
 
     // The head at `time` (seconds; calls come in increasing time): the resting placement moved by the
     // sway and turned as far as the turn has come.

@@ -8,6 +8,8 @@
 //   T gaze WHERE YAW PITCH CAUSE      a new gaze: LEFT, LEFT@0.080,0.100, keyboard, away, pose@Y,P; the
 //                                     head's target angles in degrees as the camera sees them; and
 //                                     what set it: calibration, command or script
+//   T facing WHERE                    the first frame of that gaze whose head has turned to within a
+//                                     degree of its target (T is the frame's time)
 //   T calibration started|ended
 //   T calibration dot MONITOR@X,Y       the dot seen at a new place (shares of the monitor's size)
 //   T calibration instructions MONITOR  no dot; the instructions are on that monitor
@@ -70,20 +72,31 @@ class Events {
   public:
     explicit Events(FILE* log) : log_(log) {}
     void print(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        char text[1024];
         va_list arguments;
         va_start(arguments, format);
-        std::vsnprintf(text, sizeof text, format, arguments);
+        write(uptime(), format, arguments);
         va_end(arguments);
+    }
+    // With the time of the frame it is about rather than now.
+    void printAt(double time, const char* format, ...) __attribute__((format(printf, 3, 4))) {
+        va_list arguments;
+        va_start(arguments, format);
+        write(time, format, arguments);
+        va_end(arguments);
+    }
+
+  private:
+    void write(double time, const char* format, va_list arguments) {
+        char text[1024];
+        std::vsnprintf(text, sizeof text, format, arguments);
         std::lock_guard lock(mutex_);
         for (FILE* out : {stdout, log_}) {
             if (!out) continue;
-            std::fprintf(out, "%.3f %s\n", uptime(), text);
+            std::fprintf(out, "%.3f %s\n", time, text);
             std::fflush(out);
         }
     }
 
-  private:
     FILE* log_;
     std::mutex mutex_;
 };
@@ -300,7 +313,7 @@ int main(int argc, char** argv) {
     HeadMotion motion(options->seed);
     JpegEncoder encoder;
     std::optional<GazeDirector::Choice> shown;
-    bool wasCalibrating = false, endReported = false;
+    bool wasCalibrating = false, endReported = false, facingReported = false;
     cv::Mat scaled;
     const double period = 1 / options->fps;
     double tick = uptime();
@@ -350,6 +363,7 @@ int main(int argc, char** argv) {
             motion.lookTowards(turn);
             events.print("gaze %s %.1f %.1f %s", choice.gaze.describe().c_str(), turn.yaw / degree,
                          turn.pitch / degree, choice.cause.c_str());
+            facingReported = false;
         }
         if (!endReported && director.scriptEnded(tick)) {
             endReported = true;
@@ -357,6 +371,10 @@ int main(int argc, char** argv) {
         }
 
         headrender::HeadPlacement placement = motion.at(tick, desk.restingPlacement());
+        if (!facingReported && motion.arrived(degree)) {
+            facingReported = true;
+            events.printAt(tick, "facing %s", shown->gaze.describe().c_str());
+        }
         placement.seed = (std::uint64_t(options->seed) << 32) + frame;
         // Nobody watching: nothing to draw.
         if (server.clients() > 0) {

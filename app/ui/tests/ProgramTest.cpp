@@ -22,18 +22,12 @@
 
 // Last: see Desktop.h.
 #include "Desktop.h"
+#include "OrvaneProgram.h"
 
 using namespace orvane;
 using namespace orvane::test;
 
 namespace {
-
-std::string shellQuoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 // A still face for the camera: the astronaut photograph cropped to 16:9 around her face (a quarter of the
 // width), as a live 1280 x 720 source at 15 frames per second.
@@ -43,108 +37,6 @@ std::string stillFace() {
            " ! pngdec ! videoconvert ! videocrop left=26 right=86 top=17 bottom=270 ! videoscale ! "
            "video/x-raw,width=1280,height=720,pixel-aspect-ratio=1/1 ! imagefreeze is-live=true ! "
            "capsfilter caps=video/x-raw,framerate=15/1";
-}
-
-// One run of the program on a desktop, with its own home folders; its standard error goes to a file.
-class Program {
-  public:
-    Program(const TestDesktop& desktop, const TemporaryFolder& home, std::string camera = stillFace())
-        : desktop_(desktop), home_(home), camera_(std::move(camera)) {}
-    ~Program() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    void start(const std::string& extra = "") {
-        const std::string command = "exec env " + environment() + " " + extra + " " ORVANE_PROGRAM " 2>>" +
-                                    shellQuoted((home_ / "stderr.log").string());
-        pid_ = fork();
-        if (pid_ == 0) {
-            execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
-            _exit(127);
-        }
-    }
-    // Runs the program to its end with arguments; its exit status.
-    int run(const std::string& arguments, std::string* output = nullptr,
-            const std::string& extra = "") const {
-        const std::string file = (home_ / "run.log").string();
-        const int status = std::system(("env " + environment() + " " + extra + " " ORVANE_PROGRAM " " +
-                                        arguments + " >" + shellQuoted(file) + " 2>&1")
-                                           .c_str());
-        if (output) *output = readFile(file);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    // Sends a signal and waits for the exit; its status, or -1 when it did not end within 10 s.
-    int stop(int signal = SIGTERM) {
-        kill(pid_, signal);
-        int status = 0;
-        const bool ended = waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 10.0);
-        if (!ended) return -1;
-        pid_ = 0;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-    pid_t pid() const { return pid_; }
-    std::string log() const { return readFile(home_ / "stderr.log"); }
-    bool waitForLog(const std::string& text, double seconds = 10.0) const {
-        return waitUntil([&] { return log().find(text) != std::string::npos; }, seconds);
-    }
-
-  private:
-    std::string environment() const {
-        std::string variables;
-        for (const char* name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
-            variables += std::string(name) + "=" + shellQuoted(desktop_.variable(name)) + " ";
-        for (const auto& [name, folder] :
-             std::vector<std::pair<std::string, std::string>>{{"HOME", "home"},
-                                                              {"XDG_CONFIG_HOME", "config"},
-                                                              {"XDG_DATA_HOME", "data"},
-                                                              {"XDG_STATE_HOME", "state"},
-                                                              {"XDG_RUNTIME_DIR", "runtime"}}) {
-            std::filesystem::create_directories(home_ / folder);
-            std::filesystem::permissions(home_ / folder, std::filesystem::perms::owner_all);
-            variables += name + "=" + shellQuoted((home_ / folder).string()) + " ";
-        }
-        // The system bus may be this machine's: our tests need nothing of logind.
-        return variables + "DBUS_SYSTEM_BUS_ADDRESS=disabled: ORVANE_CAMERA_SOURCE=" + shellQuoted(camera_);
-    }
-
-    const TestDesktop& desktop_;
-    const TemporaryFolder& home_;
-    std::string camera_;
-    pid_t pid_ = 0;
-};
-
-std::vector<unsigned long> windowsOf(const TestDesktop& desktop, pid_t pid) {
-    std::string out;
-    FILE* pipe = popen(
-        ("DISPLAY=" + desktop.display() + " xdotool search --pid " + std::to_string(pid) + " 2>/dev/null")
-            .c_str(),
-        "r");
-    char buffer[256];
-    while (pipe && fgets(buffer, sizeof buffer, pipe))
-        out += buffer;
-    if (pipe) pclose(pipe);
-    std::vector<unsigned long> ids;
-    std::istringstream lines(out);
-    for (unsigned long id; lines >> id;)
-        ids.push_back(id);
-    return ids;
-}
-
-// The window manager's window with this title (the program's windows are the only ones with theirs); 0
-// when none is managed, as when it was closed.
-Window managedWindow(const TestDesktop& desktop, const std::string& title) {
-    TestClient client("Observer", std::nullopt, desktop.display());
-    Window found = 0;
-    for (unsigned long window : client.property(client.root(), "_NET_CLIENT_LIST", XA_WINDOW)) {
-        char* name = nullptr;
-        if (XFetchName(client.connection(), window, &name) && name && title == name) found = window;
-        if (name) XFree(name);
-    }
-    return found;
 }
 
 // Asks the window manager to close a window, as its close button does.
@@ -160,28 +52,6 @@ void closeWindow(const TestDesktop& desktop, const std::string& title) {
     event.xclient.data.l[1] = 2; // from a pager
     XSendEvent(x, DefaultRootWindow(x), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
     XCloseDisplay(x);
-}
-
-// Whether one of the program's windows sits inside the tray host's window (XEmbed docks it there).
-bool dockedInTray(const TestDesktop& desktop, pid_t pid) {
-    Display* x = XOpenDisplay(desktop.display().c_str());
-    bool docked = false;
-    for (unsigned long window : windowsOf(desktop, pid)) {
-        for (Window w = window; w && !docked;) {
-            Window root, parent, *children = nullptr;
-            unsigned count = 0;
-            if (!XQueryTree(x, w, &root, &parent, &children, &count)) break;
-            if (children) XFree(children);
-            XClassHint hint{};
-            if (parent != root && XGetClassHint(x, parent, &hint)) {
-                docked = hint.res_class && std::string(hint.res_class) == "trayer";
-                XFree(hint.res_name), XFree(hint.res_class);
-            }
-            w = parent == root ? 0 : parent;
-        }
-    }
-    XCloseDisplay(x);
-    return docked;
 }
 
 // A property of a D-Bus object, read afresh (QDBusInterface reads the object's description only once, and
@@ -242,7 +112,7 @@ void collectStrings(const QVariant& value, QStringList& strings) {
 TEST(Program, CommandLine) {
     TemporaryFolder home;
     TestDesktop desktop;
-    Program program(desktop, home);
+    Program program(desktop, home, stillFace());
     std::string out;
     EXPECT_EQ(program.run("--version", &out), 0);
     EXPECT_TRUE(out.starts_with("orvane ")) << out;
@@ -261,13 +131,13 @@ TEST(Program, CommandLine) {
 TEST(Program, RunsInTheTrayAsOneInstance) {
     TemporaryFolder home;
     TestDesktop desktop("--dbus");
-    Program program(desktop, home);
+    Program program(desktop, home, stillFace());
     program.start();
     ASSERT_TRUE(waitUntil([&] { return dockedInTray(desktop, program.pid()); }, 10.0)) << program.log();
     // The guide opens at the first start.
     EXPECT_TRUE(waitUntil([&] { return managedWindow(desktop, "Welcome to Orvane") != 0; }));
 
-    Program second(desktop, home);
+    Program second(desktop, home, stillFace());
     EXPECT_EQ(second.run(""), 0);
     EXPECT_TRUE(waitUntil([&] { return managedWindow(desktop, "Orvane Settings") != 0; }));
     // Closing its windows (as their close buttons do) leaves the program running in the tray.
@@ -302,7 +172,7 @@ TEST(Program, SavesLearnedClicksWhenTerminated) {
 
     TestClient client("Editor", std::nullopt, desktop.display());
     client.createWindow(windowAt(200, 200, 600, 400));
-    Program program(desktop, home);
+    Program program(desktop, home, stillFace());
     program.start();
     ASSERT_TRUE(program.waitForLog("State: active")) << program.log();
     // The face must have been seen steadily for a moment before a click teaches anything.
@@ -322,7 +192,7 @@ TEST(Program, SavesLearnedClicksWhenTerminated) {
 TEST(Program, IconAppearsWhenATrayHostStartsLater) {
     TemporaryFolder home;
     TestDesktop desktop("--no-tray");
-    Program program(desktop, home);
+    Program program(desktop, home, stillFace());
     program.start();
     ASSERT_TRUE(program.waitForLog("No system tray")) << program.log();
     desktop.run("trayer --edge top --align right --widthtype request --height 24 --SetDockType true "
@@ -362,7 +232,7 @@ TEST(Program, RegistersAsAStatusNotifierItem) {
     ASSERT_TRUE(waitUntil([&] { return watcher("IsStatusNotifierHostRegistered").toBool(); }, 10.0))
         << readFile(home / "panel.log");
 
-    Program program(desktop, home);
+    Program program(desktop, home, stillFace());
     program.start();
     QStringList items;
     ASSERT_TRUE(waitUntil(
@@ -404,7 +274,7 @@ TEST(Program, RegistersAsAStatusNotifierItem) {
 TEST(Program, WritesTheCalibrationMapToAFile) {
     TemporaryFolder home;
     TestDesktop desktop;
-    Program program(desktop, home);
+    Program program(desktop, home, stillFace());
     std::string out;
     EXPECT_EQ(program.run("--calibration-map " + (home / "map.png").string(), &out), 1);
     EXPECT_NE(out.find("no calibration"), std::string::npos) << out;

@@ -62,6 +62,7 @@ bench: build
 	@build/release/bench/vision_bench --benchmark_out=build/bench/vision.json --benchmark_out_format=json
 	@build/release/bench/vision_load --out build/bench/vision_load.json
 	@build/release/bench/desktop_bench --benchmark_out=build/bench/desktop.json --benchmark_out_format=json
+	@build/release/bench/e2e_bench --out build/bench/e2e.json
 
 clean:
 	@rm -rf build

@@ -4,8 +4,7 @@
 // the user's keyboard and mouse played with XTest.
 
 #include "CapturingLog.h"
-#include "OrvaneProgram.h"
-#include "SimulatedUser.h"
+#include "OrvaneDesk.h"
 #include "core/CalibrationProfile.h"
 #include "engine/Clock.h"
 #include "engine/ProfileStore.h"
@@ -22,120 +21,11 @@ using namespace orvane::test;
 
 namespace {
 
-double uptime() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
 constexpr double dwell = 0.3, typingPause = 1.0; // the program's defaults
-
-// One desk: the desktop, the windows, the person and the program.
-class Desk {
-  public:
-    Desk(const std::string& layout, const std::string& wm, const TemporaryFolder& home)
-        : desktop_("--layout " + layout + " --wm " + wm), apps_("Editor", std::nullopt, desktop_.display()),
-          user_(desktop_.display(), {"--calibration", "auto"}), orvane_(desktop_, home, user_.source()) {
-        monitors_ = desktop_.displays();
-        // Two windows on each monitor. i3 puts a new window on the monitor that has the focus, whatever
-        // place it asks for.
-        for (const DisplayInfo& monitor : monitors_) {
-            if (wm == "i3") desktop_.run("i3-msg -q focus output " + monitor.name);
-            const Rect& b = monitor.bounds;
-            windows_.push_back(
-                apps_.createWindow(windowAt(b.x + 80, b.y + 120, b.width / 2 - 120, b.height / 2)));
-            windows_.push_back(apps_.createWindow(windowAt(b.x + b.width / 2 + 40, b.y + b.height / 2 - 60,
-                                                           b.width / 2 - 120, b.height / 2 - 40)));
-        }
-    }
-
-    TestDesktop& desktop() { return desktop_; }
-    TestClient& apps() { return apps_; }
-    SimulatedUser& user() { return user_; }
-    Program& orvane() { return orvane_; }
-    const std::vector<DisplayInfo>& monitors() const { return monitors_; }
-
-    // The monitor a window is on now (where the window manager put it).
-    std::string monitorOf(Window window) {
-        const auto frame = apps_.frame(window);
-        const auto display = frame ? displayFor(*frame, monitors_) : std::nullopt;
-        return display ? display->name : "";
-    }
-    // The windows on a monitor.
-    std::vector<Window> windowsOn(const std::string& monitor) {
-        std::vector<Window> found;
-        for (Window w : windows_)
-            if (monitorOf(w) == monitor) found.push_back(w);
-        return found;
-    }
-
-    // Starts the program; the first-run guide opens, and its default button starts the calibration,
-    // which the simulated user follows. The grade shown at its end.
-    std::string calibrate() {
-        orvane_.start();
-        if (!orvane_.waitForLog("State: needsCalibration")) return "no start: " + orvane_.log();
-        Window guide = 0;
-        if (!waitUntil([&] { return (guide = managedWindow(desktop_, "Welcome to Orvane")) != 0; }, 10.0))
-            return "no guide";
-        // The guide has the keyboard once it is active; Return presses its default button.
-        if (apps_.activeWindow() != guide && !apps_.activate(guide)) return "the guide cannot be activated";
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        desktop_.run("xdotool key Return");
-        if (!user_.waitFor(
-                "calibration", [](const auto& e) { return e.rest == "started"; }, 10))
-            return "the calibration did not start";
-        if (!user_.waitFor(
-                "calibration", [](const auto& e) { return e.rest == "ended"; }, 120))
-            return "the calibration did not end";
-        if (!orvane_.waitForLog("Calibration: ", 15)) return "no grade: " + orvane_.log();
-        std::smatch grade;
-        const std::string log = orvane_.log();
-        std::regex_search(log, grade, std::regex("Calibration: ([A-Za-z ]+) \\(score"));
-        return grade.size() > 1 ? grade[1].str() : log;
-    }
-
-    // The user looks somewhere; when the head faces it (the camera's frame time).
-    std::optional<double> look(const std::string& where) {
-        user_.send("look " + where);
-        const auto facing = user_.waitFor(
-            "facing", [&](const auto& e) { return e.rest.rfind(where, 0) == 0; }, 5);
-        return facing ? std::optional(facing->time) : std::nullopt;
-    }
-    // Waits for keyboard focus to reach a window; when it did.
-    std::optional<double> focusReaches(Window window, double seconds) {
-        double when = 0;
-        if (!waitUntil(
-                [&] {
-                    when = uptime();
-                    return apps_.activeWindow() == window;
-                },
-                seconds))
-            return std::nullopt;
-        return when;
-    }
-    // Focus stays where it is for a while.
-    bool focusStays(double seconds) {
-        const Window before = apps_.activeWindow();
-        return !waitUntil([&] { return apps_.activeWindow() != before; }, seconds);
-    }
-
-  private:
-    TestDesktop desktop_;
-    TestClient apps_;
-    SimulatedUser user_;
-    Program orvane_;
-    std::vector<DisplayInfo> monitors_;
-    std::vector<Window> windows_;
-};
-
-// The two monitors' names, first and second.
-std::pair<std::string, std::string> names(const Desk& desk) {
-    return {desk.monitors().at(0).name, desk.monitors().at(1).name};
-}
 
 // Calibrates, then: a look at the other monitor moves focus to the window last used there within the
 // dwell and 0.3 s; back again. What every arrangement and window manager must do.
-void calibrateAndSwitch(Desk& desk) {
+void calibrateAndSwitch(OrvaneDesk& desk) {
     const auto [first, second] = names(desk);
     const std::string grade = desk.calibrate();
     EXPECT_TRUE(grade == "Excellent calibration" || grade == "Good calibration") << grade;
@@ -166,7 +56,7 @@ void calibrateAndSwitch(Desk& desk) {
 // learning from clicks, quitting and starting again, and the pause hot key.
 TEST(WholeProgram, OnOpenboxSideBySide) {
     TemporaryFolder home;
-    Desk desk("side-by-side", "openbox", home);
+    OrvaneDesk desk("side-by-side", "openbox", home);
     calibrateAndSwitch(desk);
     if (HasFatalFailure()) return;
     const auto [left, right] = names(desk);
@@ -232,7 +122,7 @@ TEST(WholeProgram, OnOpenboxSideBySide) {
 // calibration window its own monitor. Stacked monitors are told apart by the head's tilt alone.
 TEST(WholeProgram, OnI3Stacked) {
     TemporaryFolder home;
-    Desk desk("stacked", "i3", home);
+    OrvaneDesk desk("stacked", "i3", home);
     calibrateAndSwitch(desk);
     EXPECT_EQ(desk.orvane().stop(SIGTERM), 0);
 }

@@ -43,6 +43,8 @@ Gaze namedGaze(std::string_view name) {
         gaze.kind = Gaze::Kind::keyboard;
     } else if (name == "away") {
         gaze.kind = Gaze::Kind::away;
+    } else if (name == "absent") {
+        gaze.kind = Gaze::Kind::absent;
     } else {
         gaze.kind = Gaze::Kind::monitor;
         gaze.monitor = std::string(name);
@@ -63,6 +65,8 @@ std::string Gaze::describe() const {
         return "keyboard";
     case Kind::away:
         return "away";
+    case Kind::absent:
+        return "absent";
     case Kind::pose:
         std::snprintf(text, sizeof text, "pose@%.1f,%.1f", pose.yaw / degree, pose.pitch / degree);
         return text;

@@ -12,13 +12,14 @@ namespace orvane::simulated {
 
 // Where the user looks.
 struct Gaze {
-    enum class Kind { monitor, keyboard, away, pose };
+    enum class Kind { monitor, keyboard, away, pose, absent };
     Kind kind = Kind::pose;
     std::string monitor;        // monitor: its RandR name
     cv::Point2d spot{0.5, 0.5}; // monitor: the point looked at, as shares of its width and height
     HeadTurn pose;              // pose: the head as the camera sees it, radians
 
-    // "LEFT", "LEFT@0.200,0.300", "keyboard", "away", "pose@10.0,-5.0" (degrees).
+    // "LEFT", "LEFT@0.200,0.300", "keyboard", "away", "pose@10.0,-5.0" (degrees), "absent" (the user left
+    // the camera's view).
     std::string describe() const;
     bool operator==(const Gaze&) const = default;
 };
@@ -29,7 +30,7 @@ struct ScriptStep {
     double seconds = 0;
 };
 
-// "LEFT:3,RIGHT:3,keyboard:2,away:2": monitor names, "keyboard" or "away", each with its seconds.
+// "LEFT:3,RIGHT:3,keyboard:2,away:2": monitor names, "keyboard", "away" or "absent", each with its seconds.
 // Absent with the reason in `error` when malformed.
 std::optional<std::vector<ScriptStep>> parseScript(std::string_view text, std::string& error);
 
@@ -52,6 +53,7 @@ class GazeScript {
 //   look NAME [X Y]   look at a monitor (at a point given as shares of its width and height)
 //   look keyboard     look down at the keyboard
 //   look away         turn well away from every monitor
+//   look absent       leave the camera's view
 //   pose YAW PITCH    hold the head so (degrees, as the camera sees it)
 //   script STEPS [once]   play a gaze script (see parseScript), looping unless "once"
 //   calibration auto|off  follow calibrations on the screen, or not

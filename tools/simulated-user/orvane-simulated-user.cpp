@@ -215,6 +215,7 @@ HeadTurn headFor(const Desk& desk, const Gaze& gaze) {
         return desk.lookingAt({0, 0});
     case Gaze::Kind::keyboard:
         return desk.lookingAtKeyboard();
+    case Gaze::Kind::absent:
     case Gaze::Kind::away:
         return desk.lookingAway();
     case Gaze::Kind::pose:
@@ -371,6 +372,8 @@ int main(int argc, char** argv) {
         }
 
         headrender::HeadPlacement placement = motion.at(tick, desk.restingPlacement());
+        // Gone from the chair: the head two metres to the side, out of the picture.
+        if (shown->gaze.kind == Gaze::Kind::absent) placement.x += 2000;
         if (!facingReported && motion.arrived(degree)) {
             facingReported = true;
             events.printAt(tick, "facing %s", shown->gaze.describe().c_str());

@@ -111,6 +111,8 @@ class SimulatedUser {
         std::fflush(input_);
     }
 
+    pid_t pid() const { return pid_; }
+
     std::vector<Event> events() const {
         std::lock_guard lock(mutex_);
         return events_;

@@ -1,5 +1,5 @@
 # Thin wrappers over the CMake presets; the real build lives in CMakeLists.txt.
-.PHONY: deps build run package test test-debug test-tsan fuzz fuzz-long bench clean
+.PHONY: deps build run demo package test test-debug test-tsan fuzz fuzz-long bench clean
 
 FUZZ_SECONDS ?= 30
 FUZZ_LONG_SECONDS ?= 900
@@ -18,12 +18,18 @@ build: deps
 	@scripts/fetch-model build/release
 
 # Starts Orvane in this desktop session (it stays in the tray; Quit is in its menu).
+# Without a desktop session (no DISPLAY) it shows the demo instead.
 run: build
 	@if [ -z "$${DISPLAY:-}" ]; then \
-		echo "make run: no desktop session here (DISPLAY is not set); run it from a terminal on your desktop."; \
-		exit 1; \
+		echo "make run: no desktop session here (DISPLAY is not set): showing the demo on a virtual desktop instead."; \
+		build/release/tools/orvane-demo build/demo; \
+	else \
+		build/release/app/orvane; \
 	fi
-	@build/release/app/orvane
+
+# Orvane at work with a simulated person on a virtual desktop; screenshots in build/demo.
+demo: build
+	@build/release/tools/orvane-demo build/demo
 
 # The Debian package: build/orvane_<version>_<arch>.deb.
 package: build

@@ -27,7 +27,11 @@ inline double uptime() {
 // One desk: the desktop, the windows, the person and the program.
 class OrvaneDesk {
   public:
-    OrvaneDesk(const std::string& layout, const std::string& wm, const TemporaryFolder& home)
+    // The windows on the monitors: plain test windows, or terminals (xterm) for a person to look at.
+    enum class Windows { plain, terminals };
+
+    OrvaneDesk(const std::string& layout, const std::string& wm, const TemporaryFolder& home,
+               Windows windows = Windows::plain)
         : desktop_("--layout " + layout + " --wm " + wm), apps_("Editor", std::nullopt, desktop_.display()),
           user_(desktop_.display(), {"--calibration", "auto"}), orvane_(desktop_, home, user_.source()) {
         monitors_ = desktop_.displays();
@@ -36,11 +40,30 @@ class OrvaneDesk {
         for (const DisplayInfo& monitor : monitors_) {
             if (wm == "i3") desktop_.run("i3-msg -q focus output " + monitor.name);
             const Rect& b = monitor.bounds;
-            windows_.push_back(
-                apps_.createWindow(windowAt(b.x + 80, b.y + 120, b.width / 2 - 120, b.height / 2)));
-            windows_.push_back(apps_.createWindow(windowAt(b.x + b.width / 2 + 40, b.y + b.height / 2 - 60,
-                                                           b.width / 2 - 120, b.height / 2 - 40)));
+            const Rect places[] = {{b.x + 80, b.y + 120, b.width / 2 - 120, b.height / 2},
+                                   {b.x + b.width / 2 + 40, b.y + b.height / 2 - 60, b.width / 2 - 120,
+                                    b.height / 2 - 40}};
+            for (int i = 0; i < 2; ++i) {
+                const Rect& r = places[i];
+                if (windows == Windows::terminals)
+                    windows_.push_back(terminal(monitor.name + " " + std::to_string(i + 1), r));
+                else
+                    windows_.push_back(apps_.createWindow(windowAt(r.x, r.y, r.width, r.height)));
+            }
         }
+    }
+
+    // A terminal with a title, at a place; its window once the window manager manages it.
+    Window terminal(const std::string& title, const Rect& place) {
+        const int columns = int(place.width / 9), rows = int(place.height / 19);
+        desktop_.run("xterm -T " + shellQuoted(title) + " -fa 'DejaVu Sans Mono' -fs 11 -geometry " +
+                     std::to_string(columns) + "x" + std::to_string(rows) + "+" + std::to_string(int(place.x)) +
+                     "+" + std::to_string(int(place.y)) +
+                     " -e sh -c " + shellQuoted("echo " + shellQuoted(title) + "; exec cat") +
+                     " >/dev/null 2>&1 &");
+        Window window = 0;
+        waitUntil([&] { return (window = managedWindow(desktop_, title)) != 0; }, 10.0);
+        return window;
     }
 
     TestDesktop& desktop() { return desktop_; }

@@ -1,8 +1,8 @@
 #pragma once
 
-// One desk for whole-program tests and measurements: a virtual desktop (a layout, a window manager), two
-// ordinary windows on each monitor, the simulated user in front of the camera, and the orvane program
-// watching it through the camera source the simulated user serves.
+// One desk for the demo, whole-program tests and measurements: a virtual desktop (a layout, a window
+// manager), two ordinary windows on each monitor, the simulated user in front of the camera, and the orvane
+// program watching it through the camera source the simulated user serves.
 
 #include "OrvaneProgram.h"
 #include "SimulatedUser.h"

@@ -160,34 +160,6 @@ CalibrationProfile desktopProfile(const TestDesktop& desktop) {
     return CalibrationProfile(named, "source", WallTime{}, calibrationSamples(displays), {});
 }
 
-// Clicks learned in the last seconds before a session logout are in the profile on disk.
-TEST(Program, SavesLearnedClicksWhenTerminated) {
-    TemporaryFolder home;
-    TestDesktop desktop;
-    CapturingLog log;
-    const CalibrationProfile profile = desktopProfile(desktop);
-    ProfileStore(home / "data/Orvane/Profiles", log).save(profile);
-    const auto file =
-        home / "data/Orvane/Profiles" / ProfileStore::fileName(CalibrationProfile::key(profile.screenIDs()));
-
-    TestClient client("Editor", std::nullopt, desktop.display());
-    client.createWindow(windowAt(200, 200, 600, 400));
-    Program program(desktop, home, stillFace());
-    program.start();
-    ASSERT_TRUE(program.waitForLog("State: active")) << program.log();
-    // The face must have been seen steadily for a moment before a click teaches anything.
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    for (int i = 0; i < 3; ++i) {
-        desktop.run("xdotool mousemove 500 400 click 1");
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    }
-    EXPECT_EQ(program.stop(SIGTERM), 0) << program.log();
-    const auto saved = decodeProfile(readFile(file)).value;
-    ASSERT_TRUE(saved) << program.log();
-    EXPECT_GE(saved->clickSamples.size(), 1u) << program.log();
-    EXPECT_EQ(saved->calibrationSamples, profile.calibrationSamples);
-}
-
 // With no tray host at the start, the icon appears once one starts.
 TEST(Program, IconAppearsWhenATrayHostStartsLater) {
     TemporaryFolder home;

@@ -33,7 +33,7 @@ class Desk {
   public:
     static constexpr double eyeDistance = 650;      // millimetres from the screens
     static constexpr double yawShare = 0.75;        // of the gaze's turn the head makes sideways
-    static constexpr double pitchShare = 0.7;       // and up or down
+    static constexpr double pitchShare = 0.65;      // and up or down
     static constexpr double awayYaw = 60;           // degrees the head turns to look away from every screen
     static constexpr double keyboardDrop = 350;     // millimetres the keyboard lies below the eyes
     static constexpr double keyboardDistance = 400; // and in front of them

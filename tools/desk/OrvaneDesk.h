@@ -6,9 +6,9 @@
 
 #include "OrvaneProgram.h"
 #include "SimulatedUser.h"
+#include "simulated-user/Uptime.h"
 
 #include <chrono>
-#include <ctime>
 #include <optional>
 #include <regex>
 #include <string>
@@ -18,11 +18,7 @@
 
 namespace orvane::test {
 
-inline double uptime() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
+using simulated::uptime;
 
 // One desk: the desktop, the windows, the person and the program.
 class OrvaneDesk {

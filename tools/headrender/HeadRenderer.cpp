@@ -1,5 +1,7 @@
 #include "headrender/HeadRenderer.h"
 
+#include "headrender/PhotoFile.h"
+
 #include <algorithm>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
@@ -52,20 +54,6 @@ cv::Mat fillOutside(const cv::Mat& rgb, const cv::Mat& mask) {
     cv::Mat result;
     filled.convertTo(result, CV_8UC3);
     rgb.copyTo(result, mask);
-    return result;
-}
-
-// A plain wall: mid-grey with soft blotches and a little grain, the same every time.
-cv::Mat wall(cv::Size size) {
-    cv::RNG rng(7);
-    cv::Mat coarse(9, 16, CV_8UC1);
-    rng.fill(coarse, cv::RNG::NORMAL, cv::Scalar(120), cv::Scalar(25));
-    cv::Mat smooth, result;
-    cv::resize(coarse, smooth, size, 0, 0, cv::INTER_CUBIC);
-    cv::cvtColor(smooth, result, cv::COLOR_GRAY2RGB);
-    cv::Mat grain(size, CV_8UC3);
-    rng.fill(grain, cv::RNG::NORMAL, cv::Scalar::all(0), cv::Scalar::all(4));
-    cv::add(result, grain, result, cv::noArray(), CV_8UC3);
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
+#include <opencv2/imgproc.hpp>
 
 namespace orvane::headrender {
 
@@ -44,6 +45,19 @@ cv::Mat loadPhoto(const std::filesystem::path& path) {
     gst_object_unref(sink);
     gst_object_unref(pipeline);
     return photo;
+}
+
+cv::Mat wall(cv::Size size, std::uint64_t seed) {
+    cv::RNG rng(seed);
+    cv::Mat coarse(9, 16, CV_8UC1);
+    rng.fill(coarse, cv::RNG::NORMAL, cv::Scalar(120), cv::Scalar(25));
+    cv::Mat smooth, result;
+    cv::resize(coarse, smooth, size, 0, 0, cv::INTER_CUBIC);
+    cv::cvtColor(smooth, result, cv::COLOR_GRAY2RGB);
+    cv::Mat grain(size, CV_8UC3);
+    rng.fill(grain, cv::RNG::NORMAL, cv::Scalar::all(0), cv::Scalar::all(4));
+    cv::add(result, grain, result, cv::noArray(), CV_8UC3);
+    return result;
 }
 
 } // namespace orvane::headrender

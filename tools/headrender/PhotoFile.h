@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <opencv2/core.hpp>
 
@@ -11,5 +12,9 @@ std::filesystem::path defaultPhotoPath();
 // An image file as 8-bit RGB, decoded with GStreamer (OpenCV's codecs would pull in tens of megabytes);
 // empty when it cannot be read.
 cv::Mat loadPhoto(const std::filesystem::path& path);
+
+// A plain wall behind a head: mid-grey with soft blotches and a little grain, 8-bit RGB, the same for a
+// given seed.
+cv::Mat wall(cv::Size size, std::uint64_t seed = 7);
 
 } // namespace orvane::headrender

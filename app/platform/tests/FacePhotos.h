@@ -2,16 +2,15 @@
 
 // Camera-like 640x360 NV12 frames built from the photographs scripts/fetch-test-photos puts in
 // .cache/photos: a face cut from a photo, scaled to a given share of the frame width and placed on
-// a textured grey wall. Photos are decoded with GStreamer so that nothing links OpenCV's codecs.
+// a textured grey wall. Photos are decoded with GStreamer (the head renderer's loader), so that nothing
+// links OpenCV's codecs.
 
 #include "engine/Platform.h"
+#include "headrender/PhotoFile.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <gst/app/gstappsink.h>
-#include <gst/gst.h>
-#include <gst/video/video.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
@@ -25,40 +24,8 @@ inline const std::filesystem::path& photoFolder() {
     return folder;
 }
 
-// The photo as 8-bit RGB; empty when it cannot be read.
-inline cv::Mat loadPhoto(const std::filesystem::path& path) {
-    gst_init(nullptr, nullptr);
-    GError* error = nullptr;
-    GstElement* pipeline = gst_parse_launch("filesrc name=source ! decodebin ! videoconvert ! "
-                                            "video/x-raw,format=RGB ! appsink name=sink sync=false",
-                                            &error);
-    if (!pipeline) {
-        g_clear_error(&error);
-        return {};
-    }
-    GstElement* source = gst_bin_get_by_name(GST_BIN(pipeline), "source");
-    g_object_set(source, "location", path.c_str(), nullptr);
-    gst_object_unref(source);
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    cv::Mat photo;
-    if (GstSample* sample = gst_app_sink_pull_sample(GST_APP_SINK(sink))) {
-        GstVideoInfo info;
-        GstMapInfo map;
-        GstBuffer* buffer = gst_sample_get_buffer(sample);
-        if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-            gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-            cv::Mat(info.height, info.width, CV_8UC3, map.data, static_cast<std::size_t>(info.stride[0]))
-                .copyTo(photo);
-            gst_buffer_unmap(buffer, &map);
-        }
-        gst_sample_unref(sample);
-    }
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(sink);
-    gst_object_unref(pipeline);
-    return photo;
-}
+using headrender::loadPhoto;
+using headrender::wall;
 
 // One face in a photo: its file below photoFolder() and its box in the photo's pixels.
 struct PhotoFace {
@@ -127,19 +94,6 @@ inline std::vector<PhotoFace> portraitFaces() {
     };
 }
 
-// A plain wall: mid-grey with soft blotches and a little grain, the same every time.
-inline cv::Mat wall(cv::Size size, std::uint64_t seed = 7) {
-    cv::RNG rng(seed);
-    cv::Mat coarse(9, 16, CV_8UC1);
-    rng.fill(coarse, cv::RNG::NORMAL, cv::Scalar(120), cv::Scalar(25));
-    cv::Mat smooth, result;
-    cv::resize(coarse, smooth, size, 0, 0, cv::INTER_CUBIC);
-    cv::cvtColor(smooth, result, cv::COLOR_GRAY2RGB);
-    cv::Mat grain(size, CV_8UC3);
-    rng.fill(grain, cv::RNG::NORMAL, cv::Scalar::all(0), cv::Scalar::all(4));
-    cv::add(result, grain, result, cv::noArray(), CV_8UC3);
-    return result;
-}
 
 // Pastes the face's surroundings (a square twice the face box) onto the RGB frame so that the face
 // box becomes `widthShare` of the frame width, centred at `center`, turned counter-clockwise by

@@ -100,24 +100,3 @@ TEST(CalibrationScreenTest, ReadsTheCalibrationAcrossMonitors) {
         }
     }
 }
-
-// A screenshot of the left monitor taken while the calibration windows showed the dot at (0.08, 0.1):
-// Qt's own drawing, with the instructions above the middle.
-TEST(CalibrationScreenTest, ReadsTheCalibrationWindowsScreenshot) {
-    const cv::Mat rgb = headrender::loadPhoto(std::filesystem::path(ORVANE_SOURCE_DIR) /
-                                              "tests/e2e/data/calibration-screen.png");
-    ASSERT_EQ(rgb.size(), monitorSize);
-    cv::Mat shot;
-    cv::cvtColor(rgb, shot, cv::COLOR_RGB2BGRA);
-    const auto dot = findCalibrationDot(shot);
-    ASSERT_TRUE(dot);
-    EXPECT_LT(cv::norm(*dot - cv::Point2d(0.08 * 1920, 0.1 * 1080)), 1.0) << *dot;
-
-    const std::vector<Monitor> monitors = {{"LEFT", {0, 0, 1920, 1080}, {508, 286}},
-                                           {"RIGHT", {1920, 0, 1920, 1080}, {508, 286}}};
-    const cv::Mat black(monitorSize, CV_8UC4, cv::Scalar(0, 0, 0, 255));
-    const CalibrationView view = readCalibration(monitors, {shot, black});
-    EXPECT_TRUE(view.running);
-    ASSERT_TRUE(view.dot);
-    EXPECT_LT(cv::norm(*view.dot - *dot), 1e-9);
-}

@@ -40,6 +40,8 @@ AppDelegate::~AppDelegate() {
     settingsWindow_.reset();
     onboardingWindow_.reset();
     mapWindow_.reset();
+    // The calibration windows draw the controller's state: they close before it goes.
+    calibrationWindows_.close();
     calibration_.reset();
     hotKey_.reset();
 }

@@ -199,19 +199,21 @@ TEST(AppDelegate, TrayIconOpensItsMenuOnARightClick) {
             return icon->geometry().width() > 0;
         },
         5.0));
-    const QPoint centre = icon->geometry().center();
-    const std::string click =
-        "xdotool mousemove " + std::to_string(centre.x()) + " " + std::to_string(centre.y()) + " click 3";
-    // The icon is embedded a little after it reports a geometry: click until the menu opens.
+    // The icon is embedded a little after it reports a geometry, which may change as it is: click where it is
+    // now until the menu opens.
     bool opened = false;
     for (int attempt = 0; attempt < 10 && !opened; ++attempt) {
-        std::system(click.c_str());
+        QApplication::processEvents();
+        const QPoint centre = icon->geometry().center();
+        std::system(("xdotool mousemove " + std::to_string(centre.x()) + " " + std::to_string(centre.y()) +
+                     " click 3")
+                        .c_str());
         opened = waitUntil(
             [&] {
                 QApplication::processEvents();
                 return rig.delegate->menu()->isVisible();
             },
-            0.5);
+            1.0);
     }
     ASSERT_TRUE(opened);
     QPixmap shot = rig.delegate->menu()->grab();

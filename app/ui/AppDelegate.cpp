@@ -70,15 +70,8 @@ void AppDelegate::launch() {
     hotKey_ = std::make_unique<HotKey>(services_.hotKeys, services_.engine.main, [this] { togglePause(); });
 
     // Told before a value changes: look again once it has.
-    engineSubscription_ = engine_->subscribe([this] {
-        if (std::exchange(iconPending_, true)) return;
-        QMetaObject::invokeMethod(
-            this, [this] { updateIcon(); }, Qt::QueuedConnection);
-    });
-    settingsSubscription_ = engine_->settings().subscribe([this] {
-        QMetaObject::invokeMethod(
-            this, [this] { followHUDSetting(); }, Qt::QueuedConnection);
-    });
+    engineSubscription_ = engine_->subscribe([this] { iconUpdate_.request(); });
+    settingsSubscription_ = engine_->settings().subscribe([this] { hudUpdate_.request(); });
     followHUDSetting();
     updateIcon();
     statusItem_->show();
@@ -101,7 +94,6 @@ void AppDelegate::followHUDSetting() {
 }
 
 void AppDelegate::updateIcon() {
-    iconPending_ = false;
     const QString symbol = statusSymbol(*engine_);
     const bool dimmed = statusDimmed(*engine_);
     if (symbol != iconSymbol_ || dimmed != iconDimmed_) {

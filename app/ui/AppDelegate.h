@@ -6,6 +6,7 @@
 #include "engine/SystemServices.h"
 #include "ui/CalibrationMapWindow.h"
 #include "ui/CalibrationWindow.h"
+#include "ui/Coalesced.h"
 #include "ui/FocusFlash.h"
 #include "ui/TrackingHUD.h"
 
@@ -89,7 +90,8 @@ class AppDelegate : public QObject {
     Observers::Subscription engineSubscription_, settingsSubscription_;
     QString iconSymbol_;
     bool iconDimmed_ = false;
-    bool iconPending_ = false;
+    Coalesced iconUpdate_{this, [this] { updateIcon(); }};
+    Coalesced hudUpdate_{this, [this] { followHUDSetting(); }};
 };
 
 } // namespace orvane

@@ -12,18 +12,11 @@ CalibrationMapWindow::CalibrationMapWindow(Engine& engine, QWidget* parent)
     setWindowIcon(applicationIcon());
     setMinimumSize(640, 440);
     resize(900, 620);
-    subscription_ = engine_.subscribe([this] { scheduleRefresh(); });
+    subscription_ = engine_.subscribe([this] { refresh_.request(); });
     refresh();
 }
 
-void CalibrationMapWindow::scheduleRefresh() {
-    if (std::exchange(refreshPending_, true)) return;
-    QMetaObject::invokeMethod(
-        this, [this] { refresh(); }, Qt::QueuedConnection);
-}
-
 void CalibrationMapWindow::refresh() {
-    refreshPending_ = false;
     const auto& profile = engine_.profile();
     if (!profile) {
         map_.reset();

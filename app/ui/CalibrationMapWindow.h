@@ -2,6 +2,7 @@
 
 #include "engine/Engine.h"
 #include "ui/CalibrationMap.h"
+#include "ui/Coalesced.h"
 
 #include <QWidget>
 #include <optional>
@@ -22,12 +23,11 @@ class CalibrationMapWindow : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    void scheduleRefresh();
     void refresh();
 
     Engine& engine_;
     Observers::Subscription subscription_;
-    bool refreshPending_ = false;
+    Coalesced refresh_{this, [this] { refresh(); }};
     std::optional<CalibrationMap> map_;
     std::optional<CalibrationMap::Live> live_;
     // What the map was built from, to rebuild it only when that changes.

@@ -68,7 +68,7 @@ CalibrationWindow::CalibrationWindow(const CalibrationViewState& state, std::str
         update();
     });
     // Told before a value changes: read the state once the change is done.
-    subscription_ = state_.subscribe([this] { scheduleSync(); });
+    subscription_ = state_.subscribe([this] { sync_.request(); });
     wasActive_ = isActive();
     dot_ = {state_.dot().x, state_.dot().y};
 }
@@ -81,14 +81,7 @@ QPointF CalibrationWindow::dotCenter() const {
     return {dot_.x() * width(), dot_.y() * height()};
 }
 
-void CalibrationWindow::scheduleSync() {
-    if (std::exchange(syncPending_, true)) return;
-    QMetaObject::invokeMethod(
-        this, [this] { sync(); }, Qt::QueuedConnection);
-}
-
 void CalibrationWindow::sync() {
-    syncPending_ = false;
     const bool active = isActive();
     const QPointF target(state_.dot().x, state_.dot().y);
     const QPointF heading =

@@ -2,6 +2,7 @@
 
 #include "engine/CalibrationController.h"
 #include "engine/DisplayInfo.h"
+#include "ui/Coalesced.h"
 
 #include <QPointF>
 #include <QVariantAnimation>
@@ -37,7 +38,6 @@ class CalibrationWindow : public QWidget {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    void scheduleSync();
     void sync();
     void drawInstructions(QPainter& painter, bool active);
     void drawDot(QPainter& painter, QPointF center, double progress);
@@ -46,7 +46,7 @@ class CalibrationWindow : public QWidget {
     std::string displayID_;
     std::function<void()> onCancel_;
     CalibrationViewState::Subscription subscription_;
-    bool syncPending_ = false;
+    Coalesced sync_{this, [this] { sync(); }};
     bool wasActive_ = false;
     QPointF dot_{0.5, 0.5}; // normalised, as drawn
     QVariantAnimation glide_;

@@ -137,18 +137,11 @@ OnboardingView::OnboardingView(Engine& engine, std::function<void()> calibrate, 
     column->addWidget(calibration_);
     column->addStretch();
 
-    subscription_ = engine_.subscribe([this] { scheduleRefresh(); });
+    subscription_ = engine_.subscribe([this] { refresh_.request(); });
     refresh();
 }
 
-void OnboardingView::scheduleRefresh() {
-    if (std::exchange(refreshPending_, true)) return;
-    QMetaObject::invokeMethod(
-        this, [this] { refresh(); }, Qt::QueuedConnection);
-}
-
 void OnboardingView::refresh() {
-    refreshPending_ = false;
     const bool cameraAllowed = engine_.cameraPermission() == CameraAuthorization::authorized;
     camera_->set(tr("Allow camera access"),
                  cameraAllowed || engine_.cameraPermission() == CameraAuthorization::notDetermined

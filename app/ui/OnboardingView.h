@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/Engine.h"
+#include "ui/Coalesced.h"
 
 #include <QString>
 #include <QWidget>
@@ -47,14 +48,13 @@ class OnboardingView : public QWidget {
     StepRow* calibrationStep() const { return calibration_; }
 
   private:
-    void scheduleRefresh();
     void refresh();
 
     Engine& engine_;
     std::function<void()> calibrate_;
     bool waylandSession_;
     Observers::Subscription subscription_;
-    bool refreshPending_ = false;
+    Coalesced refresh_{this, [this] { refresh(); }};
     StepRow* camera_;
     StepRow* windowControl_;
     StepRow* calibration_;

@@ -193,8 +193,8 @@ SettingsView::SettingsView(Engine& engine, Camera& camera, Autostart& autostart,
         if (showCalibrationMap_) showCalibrationMap_();
     });
 
-    engineSubscription_ = engine_.subscribe([this] { scheduleRefresh(); });
-    settingsSubscription_ = settings_.subscribe([this] { scheduleRefresh(); });
+    engineSubscription_ = engine_.subscribe([this] { refresh_.request(); });
+    settingsSubscription_ = settings_.subscribe([this] { refresh_.request(); });
     {
         const QSignalBlocker quiet(launchAtLogin_);
         launchAtLogin_->setChecked(autostart_.isRegistered());
@@ -218,14 +218,7 @@ void SettingsView::reloadCameras() {
     refresh();
 }
 
-void SettingsView::scheduleRefresh() {
-    if (std::exchange(refreshPending_, true)) return;
-    QMetaObject::invokeMethod(
-        this, [this] { refresh(); }, Qt::QueuedConnection);
-}
-
 void SettingsView::refresh() {
-    refreshPending_ = false;
     switchDelay_->setValue(settings_.switchDelay());
     turnSensitivity_->setValue(settings_.turnSensitivity());
     typingPause_->setValue(settings_.typingPause());

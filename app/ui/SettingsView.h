@@ -3,6 +3,7 @@
 #include "engine/Engine.h"
 #include "engine/Platform.h"
 #include "engine/Settings.h"
+#include "ui/Coalesced.h"
 
 #include <QString>
 #include <QWidget>
@@ -79,7 +80,6 @@ class SettingsView : public QWidget {
 
   private:
     void reloadCameras();
-    void scheduleRefresh();
     void refresh();
     void setLaunchAtLogin(bool enabled);
 
@@ -91,7 +91,7 @@ class SettingsView : public QWidget {
     std::function<void()> showCalibrationMap_;
     std::vector<CameraInfo> cameras_;
     Observers::Subscription engineSubscription_, settingsSubscription_;
-    bool refreshPending_ = false;
+    Coalesced refresh_{this, [this] { refresh(); }};
 
     LabeledSlider* switchDelay_;
     LabeledSlider* turnSensitivity_;

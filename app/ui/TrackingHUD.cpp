@@ -102,7 +102,7 @@ HUDView::HUDView(Engine& engine, QWidget* parent)
     setAttribute(Qt::WA_ShowWithoutActivating);
     setWindowTitle(tr("Orvane Tracking Overlay"));
     setFixedSize(width, height);
-    subscription_ = engine_.subscribe([this] { scheduleUpdate(); });
+    subscription_ = engine_.subscribe([this] { refresh_.request(); });
     lastRaise_.start();
 }
 
@@ -113,25 +113,17 @@ QStringList HUDView::lines() const {
     return result;
 }
 
-void HUDView::scheduleUpdate() {
-    if (std::exchange(updatePending_, true)) return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            updatePending_ = false;
-            update();
-            // Windows raised by the window manager stack above a panel it does not manage: raise it again
-            // now and then, but keep it under the calibration's windows, as everything else is.
-            if (isVisible() && lastRaise_.elapsed() > 1000) {
-                const auto windows = QApplication::topLevelWidgets();
-                const bool calibrating = std::ranges::any_of(windows, [](QWidget* w) {
-                    return w->isVisible() && qobject_cast<CalibrationWindow*>(w);
-                });
-                calibrating ? lower() : raise();
-                lastRaise_.restart();
-            }
-        },
-        Qt::QueuedConnection);
+void HUDView::refresh() {
+    update();
+    // Windows raised by the window manager stack above a panel it does not manage: raise it again
+    // now and then, but keep it under the calibration's windows, as everything else is.
+    if (isVisible() && lastRaise_.elapsed() > 1000) {
+        const auto windows = QApplication::topLevelWidgets();
+        const bool calibrating = std::ranges::any_of(
+            windows, [](QWidget* w) { return w->isVisible() && qobject_cast<CalibrationWindow*>(w); });
+        calibrating ? lower() : raise();
+        lastRaise_.restart();
+    }
 }
 
 void HUDView::paintEvent(QPaintEvent*) {

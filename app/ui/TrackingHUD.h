@@ -2,6 +2,7 @@
 
 #include "core/SwitchDecider.h"
 #include "engine/Engine.h"
+#include "ui/Coalesced.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -32,11 +33,11 @@ class HUDView : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    void scheduleUpdate();
+    void refresh();
 
     Engine& engine_;
     Observers::Subscription subscription_;
-    bool updatePending_ = false;
+    Coalesced refresh_{this, [this] { refresh(); }};
     QElapsedTimer lastRaise_;
 };
 

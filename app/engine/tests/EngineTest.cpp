@@ -30,21 +30,9 @@ const CameraInfo webcam{"usb:046d:0825:A1B2/if00/idx0", "USB Webcam", false};
 const DetectedFace lookingLeft = FakeFaceDetector::facing(-0.35),
                    lookingRight = FakeFaceDetector::facing(0.35);
 
-// Twenty poses per display, the head turned to yaw -0.35 on the first display and +0.35 on the second.
-std::vector<LabeledSample> calibrationSamples(const std::vector<DisplayInfo>& displays) {
-    std::vector<LabeledSample> samples;
-    for (std::size_t d = 0; d < displays.size(); ++d)
-        for (int i = 0; i < 20; ++i) {
-            HeadPose pose{
-                (d ? 0.35 : -0.35) + 0.02 * std::sin(i), 0.02 * std::cos(1.3 * i), 0, 0.5, 0.5, 0.2};
-            samples.push_back({pose, displays[d].uuid, LabeledSample::Source::calibration, WallTime{}});
-        }
-    return samples;
-}
-
 CalibrationProfile profileFor(const std::string& cameraID) {
     return CalibrationProfile({{left.uuid, left.name}, {right.uuid, right.name}}, cameraID, WallTime{},
-                              calibrationSamples(twoDisplays), {});
+                              calibrationSamples(twoDisplays, -0.35), {});
 }
 
 // The training queue, counting the fits handed to it.
@@ -383,7 +371,7 @@ TEST_F(EngineTest, FinishingCalibrationStoresTheProfileAndReportsTheScore) {
     hold(lookingLeft);
     EXPECT_NEAR(tapped.value().yaw, -0.35, 1e-9);
 
-    const auto samples = calibrationSamples(twoDisplays);
+    const auto samples = calibrationSamples(twoDisplays, -0.35);
     std::optional<double> score;
     engine->finishCalibration(samples, [&](double s) { score = s; });
     EXPECT_FALSE(score) << "until the model arrives";
@@ -411,12 +399,12 @@ TEST(EngineCalibration, AFitThatIsDroppedOrImpossibleScoresZero) {
         Rig r;
         if (name == std::string("no camera")) r.camera.cameras.clear();
         r.storeProfile(CalibrationProfile({{left.uuid, "Left"}, {third.uuid, "Third"}}, builtIn.id, {},
-                                          calibrationSamples({left, third}), {}));
+                                          calibrationSamples({left, third}, -0.35), {}));
         r.launch();
         r.engine->beginCalibration(nullptr);
         std::optional<double> score;
         const bool changed = name == std::string("displays changed meanwhile");
-        r.engine->finishCalibration(calibrationSamples(changed ? twoDisplays : std::vector{left}),
+        r.engine->finishCalibration(calibrationSamples(changed ? twoDisplays : std::vector{left}, -0.35),
                                     [&](double s) { score = s; });
         if (changed) r.displays.change({left, third});
         r.settle();

@@ -4,9 +4,11 @@
 // Single-threaded: the tests drive them from the thread that runs the manual queues.
 
 #include "VirtualTime.h"
+#include "core/CalibrationProfile.h"
 #include "engine/Platform.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <map>
 
@@ -196,5 +198,18 @@ class FakeDefaultsStore : public DefaultsStore {
         return std::nullopt;
     }
 };
+
+// Twenty held poses per display, labelled for calibration: the head turned to `firstYaw` (radians) for the
+// first display and the other way for the others, with a little spread.
+inline std::vector<LabeledSample> calibrationSamples(const std::vector<DisplayInfo>& displays, double firstYaw) {
+    std::vector<LabeledSample> samples;
+    for (std::size_t d = 0; d < displays.size(); ++d)
+        for (int i = 0; i < 20; ++i) {
+            HeadPose pose{(d ? -firstYaw : firstYaw) + 0.02 * std::sin(i), 0.02 * std::cos(1.3 * i), 0, 0.5, 0.5,
+                          0.2};
+            samples.push_back({pose, displays[d].uuid, LabeledSample::Source::calibration, WallTime{}});
+        }
+    return samples;
+}
 
 } // namespace orvane::test

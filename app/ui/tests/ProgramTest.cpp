@@ -157,7 +157,7 @@ CalibrationProfile desktopProfile(const TestDesktop& desktop) {
     std::vector<CalibrationProfile::Display> named;
     for (const auto& d : displays)
         named.push_back({d.uuid, d.name});
-    return CalibrationProfile(named, "source", WallTime{}, calibrationSamples(displays), {});
+    return CalibrationProfile(named, "source", WallTime{}, calibrationSamples(displays, 0.35), {});
 }
 
 // With no tray host at the start, the icon appears once one starts.

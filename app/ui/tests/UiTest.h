@@ -94,19 +94,6 @@ class FakeAutostart : public Autostart {
     }
 };
 
-// Twenty calibration poses per display: the head turned to the left (yaw +0.35) for the first display,
-// to the right for the second.
-inline std::vector<LabeledSample> calibrationSamples(const std::vector<DisplayInfo>& displays) {
-    std::vector<LabeledSample> samples;
-    for (std::size_t d = 0; d < displays.size(); ++d)
-        for (int i = 0; i < 20; ++i) {
-            HeadPose pose{
-                (d ? -0.35 : 0.35) + 0.02 * std::sin(i), 0.02 * std::cos(1.3 * i), 0, 0.5, 0.5, 0.2};
-            samples.push_back({pose, displays[d].uuid, LabeledSample::Source::calibration, WallTime{}});
-        }
-    return samples;
-}
-
 // The program's user interface on fake desktop services in virtual time.
 struct UiRig {
     TemporaryFolder folder;
@@ -141,7 +128,7 @@ struct UiRig {
     void storeProfile(std::vector<LabeledSample> clicks = {}) {
         CalibrationProfile profile(
             {{leftDisplay.uuid, leftDisplay.name}, {rightDisplay.uuid, rightDisplay.name}}, builtInCamera.id,
-            WallTime{}, calibrationSamples(displays.list), std::move(clicks));
+            WallTime{}, calibrationSamples(displays.list, 0.35), std::move(clicks));
         ProfileStore(folder / "Profiles", log).save(profile);
     }
     void launch() {

@@ -54,9 +54,7 @@ std::optional<DetectedFace> faceAt(const std::optional<std::vector<DetectedFace>
     return std::nullopt;
 }
 
-struct Angles {
-    double yaw = 0, pitch = 0, roll = 0; // degrees
-};
+using Angles = std::array<double, 3>; // yaw, pitch, roll in degrees
 
 std::optional<Angles> anglesOf(const std::optional<DetectedFace>& face) {
     if (!face || !face->yaw || !face->pitch || !face->roll) return std::nullopt;
@@ -137,8 +135,7 @@ TEST_F(FaceDetectorTest, FindsEveryFaceAtTwelveTwentyAndThirtyPercentOfTheWidthW
 //   their mean: yaw 0.60 / 3.1, pitch 0.66 / 2.4, roll 0.72 / 2.8.
 // The bounds leave a third to a half again for other processors' arithmetic and other decoders.
 TEST_F(FaceDetectorTest, AnglesAreConsistentUnderMirroringRotationAndNoise) {
-    Spread mirrorYaw, mirrorPitch, mirrorRoll, rotationYaw, rotationPitch, rotationRoll, noiseYaw, noisePitch,
-        noiseRoll;
+    std::array<Spread, 3> mirrored, rotated, noisy; // yaw, pitch, roll
     std::size_t next = 0;
     for (const auto& face : portraitFaces()) {
         const double share = 0.25;
@@ -146,94 +143,76 @@ TEST_F(FaceDetectorTest, AnglesAreConsistentUnderMirroringRotationAndNoise) {
         const cv::Mat clean = scene(face, share, place);
         const auto original = anglesOf(faceAt(searchThenTrack(clean).second, place, share));
         ASSERT_TRUE(original) << face.file;
-        if (std::abs(original->yaw) > 45) continue;
+        if (std::abs((*original)[0]) > 45) continue;
         SCOPED_TRACE(face.file + " face at x " + std::to_string(face.box.x));
 
         // The next frames of the same video: a still head seen through sensor noise, then rolled.
         std::vector<Angles> still;
+        Angles mean{};
         for (int i = 0; i < 4; ++i) {
-            cv::Mat noise(clean.size(), CV_16SC3), noisy;
+            cv::Mat noise(clean.size(), CV_16SC3), frame;
             cv::RNG(next * 10 + i).fill(noise, cv::RNG::NORMAL, 0, 3);
-            clean.convertTo(noisy, CV_16SC3);
-            noisy += noise;
-            noisy.convertTo(noisy, CV_8UC3);
-            const auto angles = anglesOf(faceAt(detect(noisy), place, share));
+            clean.convertTo(frame, CV_16SC3);
+            frame += noise;
+            frame.convertTo(frame, CV_8UC3);
+            const auto angles = anglesOf(faceAt(detect(frame), place, share));
             ASSERT_TRUE(angles);
             still.push_back(*angles);
+            for (int a = 0; a < 3; ++a)
+                mean[a] += (*angles)[a] / 4;
         }
-        Angles mean;
-        for (const auto& angles : still) {
-            mean.yaw += angles.yaw / still.size();
-            mean.pitch += angles.pitch / still.size();
-            mean.roll += angles.roll / still.size();
-        }
-        for (const auto& angles : still) {
-            noiseYaw.add(angles.yaw - mean.yaw);
-            noisePitch.add(angles.pitch - mean.pitch);
-            noiseRoll.add(angles.roll - mean.roll);
-        }
+        for (const auto& angles : still)
+            for (int a = 0; a < 3; ++a)
+                noisy[a].add(angles[a] - mean[a]);
 
         for (const double degrees : {10.0, -10.0}) {
             // Turning the picture counter-clockwise turns the face counter-clockwise: roll decreases.
             const auto rolled = anglesOf(faceAt(detect(scene(face, share, place, degrees)), place, share));
             ASSERT_TRUE(rolled) << degrees;
-            rotationRoll.add(rolled->roll - original->roll + degrees);
-            rotationYaw.add(rolled->yaw - original->yaw);
-            rotationPitch.add(rolled->pitch - original->pitch);
+            for (int a = 0; a < 3; ++a)
+                rotated[a].add((*rolled)[a] - (*original)[a] + (a == 2 ? degrees : 0));
         }
 
+        // Mirrored, yaw and roll change sign and pitch stays.
         cv::Mat mirror;
         cv::flip(clean, mirror, 1);
-        const cv::Point2d mirrored{1 - place.x, place.y};
-        const auto flipped = anglesOf(faceAt(searchThenTrack(mirror).second, mirrored, share));
+        const auto flipped = anglesOf(faceAt(searchThenTrack(mirror).second, {1 - place.x, place.y}, share));
         ASSERT_TRUE(flipped);
-        mirrorYaw.add(flipped->yaw + original->yaw);
-        mirrorPitch.add(flipped->pitch - original->pitch);
-        mirrorRoll.add(flipped->roll + original->roll);
+        for (int a = 0; a < 3; ++a)
+            mirrored[a].add((*flipped)[a] + (a == 1 ? -1 : 1) * (*original)[a]);
     }
-    ASSERT_GE(mirrorYaw.values.size(), 20u);
-
-    EXPECT_LT(mirrorYaw.mean(), 4.0);
-    EXPECT_LT(mirrorPitch.mean(), 3.5);
-    EXPECT_LT(mirrorRoll.mean(), 3.0);
-    EXPECT_LT(std::max({mirrorYaw.max(), mirrorPitch.max(), mirrorRoll.max()}), 15.0);
-
-    EXPECT_LT(rotationRoll.mean(), 2.5);
-    EXPECT_LT(rotationRoll.max(), 9.0);
-    EXPECT_LT(rotationYaw.mean(), 4.0);
-    EXPECT_LT(rotationPitch.mean(), 3.5);
-
-    // Less than a degree per frame: the pose filter smooths the rest.
-    EXPECT_LT(noiseYaw.mean(), 1.0);
-    EXPECT_LT(noisePitch.mean(), 1.0);
-    EXPECT_LT(noiseRoll.mean(), 1.0);
-    EXPECT_LT(std::max({noiseYaw.max(), noisePitch.max(), noiseRoll.max()}), 5.0);
+    ASSERT_GE(mirrored[0].values.size(), 20u);
+    const char* names[] = {"yaw", "pitch", "roll"};
+    for (int a = 0; a < 3; ++a) {
+        SCOPED_TRACE(names[a]);
+        EXPECT_LT(mirrored[a].mean(), (std::array{4.0, 3.5, 3.0}[a]));
+        EXPECT_LT(mirrored[a].max(), 15.0);
+        EXPECT_LT(rotated[a].mean(), (std::array{4.0, 3.5, 2.5}[a]));
+        // Less than a degree per frame: the pose filter smooths the rest.
+        EXPECT_LT(noisy[a].mean(), 1.0);
+        EXPECT_LT(noisy[a].max(), 5.0);
+    }
+    EXPECT_LT(rotated[2].max(), 9.0);
 }
 
-TEST_F(FaceDetectorTest, AFrameWithoutAFaceHasNone) {
-    static const cv::Mat background = wall({frameWidth, frameHeight});
-    const auto [searched, tracked] = searchThenTrack(background);
-    ASSERT_TRUE(searched);
-    EXPECT_TRUE(searched->empty());
+// A face followed out of the crop three times its size is found by a search of the whole frame; a
+// frame without a face has none, and tracking stops.
+TEST_F(FaceDetectorTest, FollowsAFaceOutOfTheCropAndStopsTrackingWhenItLeaves) {
+    const cv::Mat background = wall({frameWidth, frameHeight});
+    const auto none = searchThenTrack(background).first;
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->empty());
     EXPECT_FALSE(detector.isTracking());
 
-    // A face that leaves: the crop finds nothing, the search neither, and tracking stops.
-    detector.reset();
-    ASSERT_TRUE(faceAt(detect(scene(portraitFaces()[0], 0.2, {0.5, 0.5})), {0.5, 0.5}, 0.2));
+    const PhotoFace face = portraitFaces()[0];
+    ASSERT_TRUE(faceAt(detect(scene(face, 0.15, {0.15, 0.5})), {0.15, 0.5}, 0.15));
     ASSERT_TRUE(detector.isTracking());
+    EXPECT_TRUE(faceAt(detect(scene(face, 0.15, {0.85, 0.5})), {0.85, 0.5}, 0.15));
+    EXPECT_TRUE(detector.isTracking());
     const auto gone = detect(background);
     ASSERT_TRUE(gone);
     EXPECT_TRUE(gone->empty());
     EXPECT_FALSE(detector.isTracking());
-}
-
-TEST_F(FaceDetectorTest, SearchesTheWholeFrameWhenTheFaceLeavesTheCrop) {
-    const PhotoFace face = portraitFaces()[0];
-    ASSERT_TRUE(faceAt(detect(scene(face, 0.15, {0.15, 0.5})), {0.15, 0.5}, 0.15));
-    ASSERT_TRUE(detector.isTracking());
-    // Far outside the crop three times the face around the last place.
-    EXPECT_TRUE(faceAt(detect(scene(face, 0.15, {0.85, 0.5})), {0.85, 0.5}, 0.15));
-    EXPECT_TRUE(detector.isTracking());
 }
 
 // A group of three (dlib's 2008_001322.jpg) with faces of 17, 14 and 20 % of the width.
@@ -277,15 +256,19 @@ TEST_F(FaceDetectorTest, TheTrackerPicksTheLargestFaceThenStaysWithTheUser) {
     expectChoice(tracker.process(groupFrame.view()), largest);
 }
 
-TEST(FaceDetectorModel, AMissingOrCorruptModelIsLoggedOnceAndFindsNoFaces) {
-    TemporaryFolder folder;
+TEST(FaceDetectorModel, IsFoundWhereTheEnvironmentSaysElseInTheBuildTreeAndABadOneIsLoggedOnce) {
+    ASSERT_EQ(getenv("ORVANE_FACE_MODEL"), nullptr);
     const fs::path model = BlazeFaceDetector::findModel();
-    std::ifstream in(model, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ASSERT_GT(bytes.size(), 1000u);
-    std::ofstream(folder / "garbage.onnx") << "not a model";
-    std::ofstream(folder / "truncated.onnx", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    EXPECT_EQ(model.filename(), BlazeFaceDetector::modelFileName);
+    setenv("ORVANE_FACE_MODEL", "/elsewhere/model.onnx", 1);
+    EXPECT_EQ(BlazeFaceDetector::findModel(), fs::path("/elsewhere/model.onnx"));
+    unsetenv("ORVANE_FACE_MODEL");
 
+    TemporaryFolder folder;
+    const std::string bytes = readFile(model);
+    ASSERT_GT(bytes.size(), 1000u);
+    writeFile(folder / "garbage.onnx", "not a model");
+    writeFile(folder / "truncated.onnx", bytes.substr(0, bytes.size() / 2));
     const Nv12Frame frame = toNv12(scene(portraitFaces()[0], 0.25, {0.5, 0.5}));
     const std::tuple<std::string, std::string> cases[] = {
         {"missing.onnx", "not found"}, {"garbage.onnx", "unusable"}, {"truncated.onnx", "unusable"}};
@@ -305,17 +288,6 @@ TEST(FaceDetectorModel, AMissingOrCorruptModelIsLoggedOnceAndFindsNoFaces) {
         EXPECT_NE(lines[0].message.find((folder / name).string()), std::string::npos) << lines[0].message;
         EXPECT_NE(lines[0].message.find(problem), std::string::npos) << lines[0].message;
     }
-}
-
-TEST(FaceDetectorModel, IsFoundInTheBuildTreeOrWhereTheEnvironmentSays) {
-    ASSERT_EQ(getenv("ORVANE_FACE_MODEL"), nullptr);
-    const fs::path found = BlazeFaceDetector::findModel();
-    EXPECT_EQ(found.filename(), BlazeFaceDetector::modelFileName);
-    EXPECT_TRUE(fs::exists(found)) << found;
-
-    setenv("ORVANE_FACE_MODEL", "/elsewhere/model.onnx", 1);
-    EXPECT_EQ(BlazeFaceDetector::findModel(), fs::path("/elsewhere/model.onnx"));
-    unsetenv("ORVANE_FACE_MODEL");
 }
 
 namespace {
@@ -341,12 +313,13 @@ std::array<Point, 6> project(double yaw, double pitch, double roll) {
 
 } // namespace
 
+// Exact angles from exact points; none for a head facing away or points that are not numbers.
 TEST(HeadAngles, FollowTheDetectorsSignConventions) {
-    // Turning to the user's own left moves the nose to the image right; looking up moves it up.
-    const auto left = project(25, 0, 0), up = project(0, 20, 0), ahead = project(0, 0, 0);
-    EXPECT_GT(left[2].x, ahead[2].x);
-    EXPECT_LT(up[2].y, ahead[2].y);
-    // Clockwise on screen: the subject's left eye (image right) goes down.
+    // Turning to the user's own left moves the nose to the image right; looking up moves it up;
+    // clockwise on screen, the subject's left eye (image right) goes down.
+    const auto ahead = project(0, 0, 0);
+    EXPECT_GT(project(25, 0, 0)[2].x, ahead[2].x);
+    EXPECT_LT(project(0, 20, 0)[2].y, ahead[2].y);
     EXPECT_GT(project(0, 0, 15)[1].y, ahead[1].y);
 
     const std::tuple<double, double, double> turns[] = {
@@ -358,11 +331,8 @@ TEST(HeadAngles, FollowTheDetectorsSignConventions) {
         EXPECT_NEAR(degreesOf(angles->pitch), pitch, 0.1);
         EXPECT_NEAR(degreesOf(angles->roll), roll, 0.1);
     }
-}
-
-TEST(HeadAngles, RejectAHeadFacingAwayAndPointsThatAreNotNumbers) {
     EXPECT_FALSE(headAngles(project(180, 0, 0), frameWidth, frameHeight));
-    auto points = project(0, 0, 0);
+    auto points = ahead;
     points[3].x = NAN;
     EXPECT_FALSE(headAngles(points, frameWidth, frameHeight));
 }

@@ -9,61 +9,35 @@
 using namespace orvane;
 namespace fs = std::filesystem;
 
-namespace {
-
-// Device nodes stand in as files with the nodes' permissions.
-struct FakeDev {
-    test::TemporaryFolder folder;
-
-    FakeDev() { fs::permissions(folder.path(), fs::perms(0755)); }
-
-    void node(const std::string& name, fs::perms perms) {
-        test::writeFile(folder / name, "");
-        fs::permissions(folder / name, perms);
-    }
-};
-
-// The answer as an unprivileged user sees it: root opens anything, so a root test run asks as
-// "nobody" in a child process.
-CameraAuthorization asUser(const fs::path& dev) {
-    pid_t child = fork();
-    if (child == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
-        _exit(static_cast<int>(cameraAuthorization(dev)));
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) < 100);
-    return static_cast<CameraAuthorization>(WEXITSTATUS(status));
-}
-
-} // namespace
-
+// Device nodes stand in as files with the nodes' permissions. The answer is the one an unprivileged user
+// gets: root opens anything, so a root test run asks as "nobody" in a child process.
 TEST(LinuxPermissionsTest, CameraAccessFollowsTheDeviceNodes) {
-    FakeDev none;
-    none.node("null", fs::perms(0666));
-    EXPECT_EQ(asUser(none.folder.path()), CameraAuthorization::authorized);
-
-    FakeDev open;
-    open.node("video0", fs::perms(0600));
-    open.node("video1", fs::perms(0666));
-    EXPECT_EQ(asUser(open.folder.path()), CameraAuthorization::authorized);
-
-    // Nodes the user may not open, as for a user outside the `video` group.
-    FakeDev closed;
-    closed.node("video0", fs::perms::none);
-    closed.node("video1", fs::perms::none);
-    EXPECT_EQ(asUser(closed.folder.path()), CameraAuthorization::denied);
-}
-
-TEST(LinuxPermissionsTest, WindowControlIsTheWindowThreadsAnswer) {
-    bool available = false;
-    LinuxPermissions permissions([&] { return available; });
-    EXPECT_FALSE(permissions.windowControl());
-    available = true;
-    EXPECT_TRUE(permissions.windowControl());
-
-    bool done = false;
-    permissions.requestCamera([&] { done = true; });
-    EXPECT_TRUE(done);
+    using enum CameraAuthorization;
+    const std::tuple<const char*, std::vector<std::pair<std::string, fs::perms>>, CameraAuthorization>
+        cases[] = {
+            {"no camera", {{"null", fs::perms(0666)}}, authorized},
+            {"one node the user may open",
+             {{"video0", fs::perms(0600)}, {"video1", fs::perms(0666)}},
+             authorized},
+            {"a user outside the video group",
+             {{"video0", fs::perms::none}, {"video1", fs::perms::none}},
+             denied},
+        };
+    for (const auto& [name, nodes, expected] : cases) {
+        test::TemporaryFolder dev;
+        fs::permissions(dev.path(), fs::perms(0755));
+        for (const auto& [node, perms] : nodes) {
+            test::writeFile(dev / node, "");
+            fs::permissions(dev / node, perms);
+        }
+        const pid_t child = fork();
+        if (child == 0) {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
+            _exit(static_cast<int>(cameraAuthorization(dev.path())));
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) < 100) << name;
+        EXPECT_EQ(static_cast<CameraAuthorization>(WEXITSTATUS(status)), expected) << name;
+    }
 }

@@ -1,7 +1,5 @@
 #include "platform/QtDefaultsStore.h"
 
-#include "engine/Migration.h"
-#include "engine/Settings.h"
 #include "engine/tests/TemporaryFolder.h"
 
 #include <algorithm>
@@ -77,24 +75,4 @@ TEST_F(QtDefaultsStoreTest, TextThatDoesNotConvertFallsBackToTheRegisteredDefaul
     EXPECT_EQ(store.doubleValue("unknown"), 0);
     EXPECT_EQ(store.stringValue("unknown"), std::nullopt);
     EXPECT_EQ(store.value("unknown"), std::nullopt);
-}
-
-// The whole start-up path: the former product's file imported, then read by the settings.
-TEST_F(QtDefaultsStoreTest, TheMigrationImportsTheFormerFileForTheSettings) {
-    const fs::path formerFile = root / "config/Peltrix/Peltrix.conf";
-    fs::create_directories(formerFile.parent_path());
-    writeFile(formerFile, "[General]\nswitchDelay=0.8\ncameraID=cam\npaused=true\n");
-    {
-        QtDefaultsStore defaults(file);
-        defaults.set("paused", false);
-        QtDefaultsStore former(formerFile);
-        Migration::run(defaults, &former, root / "data/Peltrix/Profiles", root / "data/Orvane/Profiles");
-    }
-    QtDefaultsStore defaults(file);
-    Settings settings(defaults);
-    EXPECT_EQ(settings.switchDelay(), 0.8);
-    EXPECT_EQ(settings.cameraID(), "cam");
-    EXPECT_FALSE(settings.paused());
-    EXPECT_TRUE(defaults.boolValue("migratedFromPeltrix"));
-    EXPECT_FALSE(fs::exists(root / "data"));
 }

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -33,29 +34,21 @@ struct PhotoFace {
     cv::Rect box;
 };
 
-// The value of the attribute `name='...'` in one line of XML; empty when absent.
-inline std::string attribute(const std::string& line, const std::string& name) {
-    const std::string key = " " + name + "='";
-    const auto start = line.find(key);
-    if (start == std::string::npos) return {};
-    const auto begin = start + key.size();
-    return line.substr(begin, line.find('\'', begin) - begin);
-}
-
-// The faces dlib's example annotations mark (training.xml, testing.xml: one <image file=...> line,
-// then one <box top=... left=... width=... height=...> line per face).
+// The faces dlib's example annotations mark (training.xml, testing.xml: an <image file='...'> line, then
+// one <box top='..' left='..' width='..' height='..'/> line per face).
 inline std::vector<PhotoFace> annotatedFaces() {
+    const std::regex image("<image file='([^']+)'"),
+        box("<box top='(\\d+)' left='(\\d+)' width='(\\d+)' height='(\\d+)'");
     std::vector<PhotoFace> faces;
     for (const char* list : {"training.xml", "testing.xml"}) {
         std::ifstream in(photoFolder() / "dlib" / list);
-        std::string line, file;
-        while (std::getline(in, line)) {
-            if (line.find("<image ") != std::string::npos) file = "dlib/" + attribute(line, "file");
-            if (line.find("<box ") != std::string::npos)
+        std::string file;
+        std::smatch m;
+        for (std::string line; std::getline(in, line);) {
+            if (std::regex_search(line, m, image)) file = "dlib/" + m[1].str();
+            if (std::regex_search(line, m, box))
                 faces.push_back(
-                    {file,
-                     cv::Rect(std::stoi(attribute(line, "left")), std::stoi(attribute(line, "top")),
-                              std::stoi(attribute(line, "width")), std::stoi(attribute(line, "height")))});
+                    {file, cv::Rect(std::stoi(m[2]), std::stoi(m[1]), std::stoi(m[3]), std::stoi(m[4]))});
         }
     }
     return faces;

@@ -17,6 +17,15 @@ namespace {
 using test::TestDesktop;
 using test::waitUntil;
 
+std::function<std::optional<std::string>(const char*)>
+environment(std::map<std::string, std::string> variables) {
+    return [variables](const char* name) -> std::optional<std::string> {
+        auto found = variables.find(name);
+        if (found == variables.end()) return std::nullopt;
+        return found->second;
+    };
+}
+
 TEST(X11Thread, RunsTasksTimersAndEventHandlersAndTrapsErrorsOfVanishedWindows) {
     X11Thread thread("orvane.test", TestDesktop::shared().display());
     std::vector<std::string> order; // used on the thread only
@@ -90,7 +99,39 @@ TEST(X11Thread, WithoutAnXServerTasksStillRunAndTheDesktopServicesReadAsAbsent) 
     test::CapturingLog log;
     X11HotKeys hotKeys(thread, log);
     EXPECT_FALSE(hotKeys.registerHotKey([] {}));
-    EXPECT_FALSE(windowControlAvailable(thread, [](const char*) { return std::optional<std::string>(); }));
+    EXPECT_FALSE(windowControlAvailable(thread, environment({})));
+}
+
+TEST(WindowControlTest, NeedsAnX11SessionWithALiveWindowManagerThatActivates) {
+    TestDesktop desktop; // its own: the root's properties are rewritten below
+    X11Thread thread{"test.control", desktop.display()};
+    const auto x11 = environment({{"XDG_SESSION_TYPE", "x11"}});
+    EXPECT_TRUE(windowControlAvailable(thread, x11));
+    EXPECT_TRUE(windowControlAvailable(thread, environment({}))) << "an X display alone is enough to say";
+    // Other programs' windows on Wayland are out of reach, whatever X server runs beside it.
+    EXPECT_FALSE(windowControlAvailable(thread, environment({{"XDG_SESSION_TYPE", "wayland"}})));
+    EXPECT_FALSE(windowControlAvailable(thread, environment({{"WAYLAND_DISPLAY", "wayland-0"}})));
+
+    test::TestClient client("Other", std::nullopt, desktop.display());
+    const auto supported = client.property(client.root(), "_NET_SUPPORTED", XA_ATOM);
+    std::vector<long> withoutActivation;
+    for (unsigned long atom : supported)
+        if (atom != client.atom("_NET_ACTIVE_WINDOW")) withoutActivation.push_back(long(atom));
+    ASSERT_EQ(withoutActivation.size() + 1, supported.size());
+    client.setProperty(client.root(), "_NET_SUPPORTED", XA_ATOM, withoutActivation);
+    EXPECT_FALSE(windowControlAvailable(thread, x11));
+    client.setProperty(client.root(), "_NET_SUPPORTED", XA_ATOM, {supported.begin(), supported.end()});
+    EXPECT_TRUE(windowControlAvailable(thread, x11));
+
+    // A window manager that died leaves the root naming a check window that no longer exists.
+    const auto check = client.property(client.root(), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
+    ASSERT_EQ(check.size(), 1u);
+    const Window gone = client.createWindow({});
+    client.destroyWindow(gone);
+    client.setProperty(client.root(), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW, {long(gone)});
+    EXPECT_FALSE(windowControlAvailable(thread, x11));
+    client.setProperty(client.root(), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW, {long(check[0])});
+    EXPECT_TRUE(windowControlAvailable(thread, x11));
 }
 
 } // namespace

@@ -103,8 +103,8 @@ TEST(AppDelegate, IconStatusAndMenuFollowTheEngineState) {
     }
 }
 
-// The hot key and the menu item both flip the pause.
-TEST(AppDelegate, HotKeyAndMenuPause) {
+// The hot key and the menu item both flip the pause; the overlay's item shows and hides it.
+TEST(AppDelegate, HotKeyAndMenuItemsAct) {
     UiRig rig;
     rig.storeProfile();
     rig.launch();
@@ -115,17 +115,12 @@ TEST(AppDelegate, HotKeyAndMenuPause) {
     rig.delegate->menu()->actions()[2]->trigger();
     rig.settle();
     EXPECT_EQ(rig.engine().state(), Engine::State::active);
-}
 
-TEST(AppDelegate, OverlayFollowsItsMenuItem) {
-    UiRig rig;
-    rig.launch();
     EXPECT_EQ(rig.delegate->hud().panel(), nullptr);
     rig.delegate->toggleHUD();
     rig.settle();
     ASSERT_NE(rig.delegate->hud().panel(), nullptr);
     EXPECT_TRUE(rig.delegate->hud().panel()->isVisible());
-    EXPECT_EQ(menuItems(*rig.delegate)[4], "Show Tracking Overlay|checked");
     rig.delegate->toggleHUD();
     rig.settle();
     EXPECT_EQ(rig.delegate->hud().panel(), nullptr);
@@ -192,11 +187,11 @@ TEST(AppDelegate, TrayIconOpensItsMenuOnARightClick) {
     rig.storeProfile();
     rig.launch();
     QSystemTrayIcon* icon = rig.delegate->statusItem();
-    ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
+    // (The desktop's tray may own its selection a moment after the test starts.)
     ASSERT_TRUE(waitUntil(
         [&] {
             QApplication::processEvents();
-            return icon->geometry().width() > 0;
+            return QSystemTrayIcon::isSystemTrayAvailable() && icon->geometry().width() > 0;
         },
         5.0));
     // The icon is embedded a little after it reports a geometry, which may change as it is: click where it is
@@ -238,12 +233,10 @@ TEST(AppDelegate, SymbolsOnDarkAndLightPanels) {
             const QPixmap icon = trayIcon(names[i], row >= 2).pixmap(48, 48);
             ASSERT_FALSE(icon.isNull()) << names[i].toStdString();
             // Something is drawn: not every pixel is transparent.
-            const QImage image = icon.toImage();
-            bool drawn = false;
-            for (int y = 0; y < image.height() && !drawn; ++y)
-                for (int x = 0; x < image.width() && !drawn; ++x)
-                    drawn = qAlpha(image.pixel(x, y)) > 0;
-            EXPECT_TRUE(drawn) << names[i].toStdString();
+            const QImage alpha = icon.toImage().convertToFormat(QImage::Format_Alpha8);
+            EXPECT_TRUE(std::any_of(alpha.constBits(), alpha.constBits() + alpha.sizeInBytes(), [](uchar a) {
+                return a > 0;
+            })) << names[i].toStdString();
             painter.drawPixmap(i * 56 + 8, row * 56 + 8, icon);
         }
     }

@@ -14,13 +14,6 @@ using namespace orvane::test;
 
 namespace {
 
-// The rig's displays replaced by the desktop's real monitors, so that the windows find their screens.
-void useRealDisplays(UiRig& rig) {
-    Display* x = XOpenDisplay(nullptr);
-    rig.displays.list = readDisplays(x);
-    XCloseDisplay(x);
-}
-
 // Where a window is on the X server: its top-left in root coordinates and its size, in device pixels.
 Rect xGeometry(const QWidget& window) {
     Display* x = XOpenDisplay(nullptr);

@@ -13,21 +13,25 @@ namespace {
 // 0.25, a white progress ring of width 3 on its edge, a white disc 10 px across at its centre) and white
 // instructions. 8-bit BGRA, as X gives 24-bit screens.
 
+const cv::Size monitorSize(1920, 1080);
+
 // A busy desktop: a mid-grey background with a few light windows with title bars and text.
-inline cv::Mat desktopPicture(cv::Size size, int seed = 1) {
-    cv::Mat picture(size, CV_8UC4, cv::Scalar(110, 100, 90, 255));
-    cv::RNG rng(seed);
-    for (int i = 0; i < 4; ++i) {
-        const cv::Rect window(rng.uniform(0, size.width * 2 / 3), rng.uniform(0, size.height * 2 / 3),
-                              rng.uniform(size.width / 5, size.width / 3),
-                              rng.uniform(size.height / 5, size.height / 3));
-        cv::rectangle(picture, window, cv::Scalar(245, 245, 245, 255), cv::FILLED);
-        cv::rectangle(picture, cv::Rect(window.x, window.y, window.width, 28), cv::Scalar(180, 120, 60, 255),
-                      cv::FILLED);
-        for (int line = 0; line < 6; ++line)
-            cv::putText(picture, "The quick brown fox jumps", {window.x + 10, window.y + 60 + 24 * line},
-                        cv::FONT_HERSHEY_SIMPLEX, 0.6, cv::Scalar(20, 20, 20, 255), 1, cv::LINE_AA);
-    }
+const cv::Mat& desktop() {
+    static const cv::Mat picture = [] {
+        cv::Mat picture(monitorSize, CV_8UC4, cv::Scalar(110, 100, 90, 255));
+        cv::RNG rng(1);
+        for (int i = 0; i < 4; ++i) {
+            const cv::Rect window(rng.uniform(0, 1280), rng.uniform(0, 720), rng.uniform(384, 640),
+                                  rng.uniform(216, 360));
+            cv::rectangle(picture, window, cv::Scalar(245, 245, 245, 255), cv::FILLED);
+            cv::rectangle(picture, cv::Rect(window.x, window.y, window.width, 28),
+                          cv::Scalar(180, 120, 60, 255), cv::FILLED);
+            for (int line = 0; line < 6; ++line)
+                cv::putText(picture, "The quick brown fox jumps", {window.x + 10, window.y + 60 + 24 * line},
+                            cv::FONT_HERSHEY_SIMPLEX, 0.6, cv::Scalar(20, 20, 20, 255), 1, cv::LINE_AA);
+        }
+        return picture;
+    }();
     return picture;
 }
 
@@ -40,7 +44,7 @@ struct CalibrationLook {
 };
 
 // Paints the colour over the picture through the mask, within the area.
-inline void blend(cv::Mat& picture, const cv::Mat& mask, cv::Rect area, cv::Scalar colour, double opacity) {
+void blend(cv::Mat& picture, const cv::Mat& mask, cv::Rect area, cv::Scalar colour, double opacity) {
     area &= cv::Rect(0, 0, picture.cols, picture.rows);
     for (int y = area.y; y < area.y + area.height; ++y)
         for (int x = area.x; x < area.x + area.width; ++x) {
@@ -52,7 +56,7 @@ inline void blend(cv::Mat& picture, const cv::Mat& mask, cv::Rect area, cv::Scal
         }
 }
 
-inline cv::Mat calibrationPicture(const cv::Mat& desktop, const CalibrationLook& look) {
+cv::Mat calibrationPicture(const cv::Mat& desktop, const CalibrationLook& look) {
     cv::Mat picture;
     desktop.convertTo(picture, CV_8UC4, 1 - look.darkening);
     const double s = look.scale;
@@ -87,13 +91,6 @@ inline cv::Mat calibrationPicture(const cv::Mat& desktop, const CalibrationLook&
         blend(picture, text, cv::Rect(at.x, at.y - int(40 * s), int(700 * s), int(100 * s)),
               cv::Scalar(255, 255, 255), 1);
     }
-    return picture;
-}
-
-const cv::Size monitorSize(1920, 1080);
-
-const cv::Mat& desktop() {
-    static const cv::Mat picture = desktopPicture(monitorSize);
     return picture;
 }
 

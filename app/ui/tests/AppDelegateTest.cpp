@@ -171,12 +171,8 @@ TEST(AppDelegate, TrayIconOpensItsMenuOnARightClick) {
     rig.launch();
     QSystemTrayIcon* icon = rig.delegate->statusItem();
     // (The desktop's tray may own its selection a moment after the test starts.)
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            QApplication::processEvents();
-            return QSystemTrayIcon::isSystemTrayAvailable() && icon->geometry().width() > 0;
-        },
-        5.0));
+    ASSERT_TRUE(rig.waitFor(
+        [&] { return QSystemTrayIcon::isSystemTrayAvailable() && icon->geometry().width() > 0; }, 5.0));
     // The icon is embedded a little after it reports a geometry, which may change as it is: click where it is
     // now until the menu opens.
     bool opened = false;
@@ -186,12 +182,7 @@ TEST(AppDelegate, TrayIconOpensItsMenuOnARightClick) {
         std::system(("xdotool mousemove " + std::to_string(centre.x()) + " " + std::to_string(centre.y()) +
                      " click 3")
                         .c_str());
-        opened = waitUntil(
-            [&] {
-                QApplication::processEvents();
-                return rig.delegate->menu()->isVisible();
-            },
-            1.0);
+        opened = rig.waitFor([&] { return rig.delegate->menu()->isVisible(); }, 1.0);
     }
     ASSERT_TRUE(opened);
     QPixmap shot = rig.delegate->menu()->grab();

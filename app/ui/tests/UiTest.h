@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QThread>
 #include <QWidget>
 #include <cmath>
 #include <cstdlib>
@@ -141,6 +142,15 @@ struct UiRig {
         settle();
     }
     Engine& engine() { return *delegate->engine(); }
+    // Waits in real time for the condition, running what is due and what Qt has queued meanwhile.
+    bool waitFor(const std::function<bool()>& condition, double seconds) {
+        QElapsedTimer timer;
+        for (timer.start(); timer.elapsed() < seconds * 1000; QThread::msleep(10)) {
+            settle();
+            if (condition()) return true;
+        }
+        return false;
+    }
     // Runs what is due in virtual time and what Qt has queued, until both are quiet.
     void settle() {
         for (int i = 0; i < 20; ++i) {

@@ -1,23 +1,96 @@
 #include "simulated-user/CalibrationScreen.h"
 
-#include "CalibrationPicture.h"
-#include "headrender/PhotoFile.h"
-
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
 using namespace orvane;
 using namespace orvane::simulated;
-using orvane::test::CalibrationLook;
-using orvane::test::calibrationPicture;
-using orvane::test::desktopPicture;
 
 namespace {
 
+// Screenshots of a calibration as its windows draw it: a desktop with windows darkened by a black layer,
+// and on the monitor being calibrated the dot (a disc 44 px across in the accent colour #3584E4 at opacity
+// 0.25, a white progress ring of width 3 on its edge, a white disc 10 px across at its centre) and white
+// instructions. 8-bit BGRA, as X gives 24-bit screens.
+
 const cv::Size monitorSize(1920, 1080);
 
+// A busy desktop: a mid-grey background with a few light windows with title bars and text.
 const cv::Mat& desktop() {
-    static const cv::Mat picture = desktopPicture(monitorSize);
+    static const cv::Mat picture = [] {
+        cv::Mat picture(monitorSize, CV_8UC4, cv::Scalar(110, 100, 90, 255));
+        cv::RNG rng(1);
+        for (int i = 0; i < 4; ++i) {
+            const cv::Rect window(rng.uniform(0, 1280), rng.uniform(0, 720), rng.uniform(384, 640),
+                                  rng.uniform(216, 360));
+            cv::rectangle(picture, window, cv::Scalar(245, 245, 245, 255), cv::FILLED);
+            cv::rectangle(picture, cv::Rect(window.x, window.y, window.width, 28),
+                          cv::Scalar(180, 120, 60, 255), cv::FILLED);
+            for (int line = 0; line < 6; ++line)
+                cv::putText(picture, "The quick brown fox jumps", {window.x + 10, window.y + 60 + 24 * line},
+                            cv::FONT_HERSHEY_SIMPLEX, 0.6, cv::Scalar(20, 20, 20, 255), 1, cv::LINE_AA);
+        }
+        return picture;
+    }();
+    return picture;
+}
+
+struct CalibrationLook {
+    std::optional<cv::Point2d> dot; // centre in pixels; none on the monitors not being calibrated
+    double progress = 0.4;          // share of the ring drawn
+    double scale = 1;               // the interface's scale factor
+    bool text = true;               // the instructions
+    double darkening = 0.88;        // opacity of the black layer
+};
+
+// Paints the colour over the picture through the mask, within the area.
+void blend(cv::Mat& picture, const cv::Mat& mask, cv::Rect area, cv::Scalar colour, double opacity) {
+    area &= cv::Rect(0, 0, picture.cols, picture.rows);
+    for (int y = area.y; y < area.y + area.height; ++y)
+        for (int x = area.x; x < area.x + area.width; ++x) {
+            const double a = opacity * mask.at<uchar>(y, x) / 255.0;
+            if (a <= 0) continue;
+            auto& p = picture.at<cv::Vec4b>(y, x);
+            for (int c = 0; c < 3; ++c)
+                p[c] = cv::saturate_cast<uchar>((1 - a) * p[c] + a * colour[c]);
+        }
+}
+
+cv::Mat calibrationPicture(const cv::Mat& desktop, const CalibrationLook& look) {
+    cv::Mat picture;
+    desktop.convertTo(picture, CV_8UC4, 1 - look.darkening);
+    const double s = look.scale;
+    if (look.dot) {
+        // Drawn at 16 times the resolution for smooth edges, as the interface draws them.
+        constexpr int shift = 4;
+        const cv::Point centre(int(look.dot->x * 16), int(look.dot->y * 16));
+        auto disc = [&](double diameter) {
+            cv::Mat mask = cv::Mat::zeros(picture.size(), CV_8UC1);
+            cv::circle(mask, centre, int(diameter / 2 * 16), cv::Scalar(255), cv::FILLED, cv::LINE_AA, shift);
+            return mask;
+        };
+        const int reach = int(30 * s);
+        const cv::Rect area(int(look.dot->x) - reach, int(look.dot->y) - reach, 2 * reach, 2 * reach);
+        blend(picture, disc(44 * s), area, cv::Scalar(0xE4, 0x84, 0x35), 0.25); // BGR of #3584E4
+        if (look.progress > 0) {
+            cv::Mat ring = cv::Mat::zeros(picture.size(), CV_8UC1);
+            const int radius = int(22 * s * 16);
+            cv::ellipse(ring, centre, {radius, radius}, -90, 0, 360 * look.progress, cv::Scalar(255),
+                        int(std::round(3 * s)), cv::LINE_AA, shift);
+            blend(picture, ring, area, cv::Scalar(255, 255, 255), 1);
+        }
+        blend(picture, disc(10 * s), area, cv::Scalar(255, 255, 255), 1);
+    }
+    if (look.text) {
+        cv::Mat text = cv::Mat::zeros(picture.size(), CV_8UC1);
+        const cv::Point at(picture.cols / 2 - int(260 * s), picture.rows / 2 + int(120 * s));
+        cv::putText(text, "Follow the dot with your head", at, cv::FONT_HERSHEY_SIMPLEX, 1.0 * s,
+                    cv::Scalar(255), int(2 * s), cv::LINE_AA);
+        cv::putText(text, "Getting ready. o O .", at + cv::Point(0, int(40 * s)), cv::FONT_HERSHEY_SIMPLEX,
+                    0.7 * s, cv::Scalar(255), int(std::max(1.0, s)), cv::LINE_AA);
+        blend(picture, text, cv::Rect(at.x, at.y - int(40 * s), int(700 * s), int(100 * s)),
+              cv::Scalar(255, 255, 255), 1);
+    }
     return picture;
 }
 

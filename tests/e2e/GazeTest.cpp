@@ -8,19 +8,10 @@ using namespace orvane::simulated;
 
 namespace {
 
-Gaze monitorGaze(const std::string& name, cv::Point2d spot = {0.5, 0.5}) {
-    Gaze gaze;
-    gaze.kind = Gaze::Kind::monitor;
-    gaze.monitor = name;
-    gaze.spot = spot;
-    return gaze;
-}
-
 std::string describeScript(const std::string& text) {
-    std::string error;
+    std::string error, result;
     const auto steps = parseScript(text, error);
     if (!steps) return "error";
-    std::string result;
     for (const ScriptStep& step : *steps)
         result += step.gaze.describe() + ":" + std::to_string(int(step.seconds * 10)) + " ";
     return result;
@@ -46,10 +37,8 @@ std::string describeCommand(const std::string& line) {
 } // namespace
 
 TEST(GazeTest, ScriptsAndCommandsRead) {
-    struct Case {
-        std::string text, expected;
-    };
-    for (const auto& [text, expected] : std::vector<Case>{
+    using Cases = std::vector<std::pair<std::string, std::string>>;
+    for (const auto& [text, expected] : Cases{
              {"LEFT:3,RIGHT:3,keyboard:2,away:2", "LEFT:30 RIGHT:30 keyboard:20 away:20 "},
              {"HDMI-1:0.5", "HDMI-1:5 "},
              {"LEFT", "error"},
@@ -62,7 +51,7 @@ TEST(GazeTest, ScriptsAndCommandsRead) {
          })
         EXPECT_EQ(describeScript(text), expected) << text;
 
-    for (const auto& [line, expected] : std::vector<Case>{
+    for (const auto& [line, expected] : Cases{
              {"look LEFT", "look LEFT"},
              {"  look   RIGHT  ", "look RIGHT"},
              {"look LEFT 0.08 0.9", "look LEFT@0.080,0.900"},
@@ -109,30 +98,34 @@ TEST(GazeTest, ScriptsPlayAgainstTheClock) {
 }
 
 // A calibration on the screen comes first while it is followed: the dot (as a spot on its monitor), or
-// the monitor with the instructions; then the user goes back to the script or the last command, and a
-// command stops the script.
+// the monitor with the instructions; when it ends or is no longer followed, the user goes back to the
+// script or the last command; a command stops the script.
 TEST(GazeTest, CalibrationsComeFirstThenCommandsReplaceTheScript) {
     const Desk desk({{"LEFT", {0, 0, 1920, 1080}, {508, 286}}, {"RIGHT", {1920, 0, 1920, 1080}, {508, 286}}});
-    GazeDirector director(desk, monitorGaze("LEFT"));
     std::string error;
+    GazeDirector director(desk, parseCommand("look LEFT", error)->gaze);
     director.play(*parseScript("RIGHT:2,keyboard:2", error), false, 10);
-    using Choice = GazeDirector::Choice;
+    auto at = [&](double time) {
+        const auto choice = director.at(time);
+        return choice.gaze.describe() + " " + choice.cause;
+    };
 
-    EXPECT_EQ(director.at(11), (Choice{monitorGaze("RIGHT"), "script"}));
+    EXPECT_EQ(at(11), "RIGHT script");
     director.see({true, cv::Point2d(1920 + 153.6, 972), std::nullopt});
-    EXPECT_EQ(director.at(11), (Choice{monitorGaze("RIGHT", {0.08, 0.9}), "calibration"}));
+    EXPECT_EQ(at(11), "RIGHT@0.080,0.900 calibration");
     director.see({true, std::nullopt, "LEFT"});
-    EXPECT_EQ(director.at(11), (Choice{monitorGaze("LEFT"), "calibration"}));
+    EXPECT_EQ(at(11), "LEFT calibration");
     director.followCalibration(false);
     EXPECT_FALSE(director.calibrating());
-    Gaze keyboard;
-    keyboard.kind = Gaze::Kind::keyboard;
-    EXPECT_EQ(director.at(13), (Choice{keyboard, "script"}));
-
-    director.look(monitorGaze("LEFT", {0.2, 0.3}));
-    EXPECT_EQ(director.at(14), (Choice{monitorGaze("LEFT", {0.2, 0.3}), "command"}));
+    EXPECT_EQ(at(13), "keyboard script");
     director.followCalibration(true);
+    EXPECT_EQ(at(13), "LEFT calibration");
+    director.see({});
+    EXPECT_EQ(at(13), "keyboard script");
+
+    director.look(parseCommand("look LEFT 0.2 0.3", error)->gaze);
+    EXPECT_EQ(at(14), "LEFT@0.200,0.300 command");
     director.see({});
     EXPECT_FALSE(director.calibrating());
-    EXPECT_EQ(director.at(15), (Choice{monitorGaze("LEFT", {0.2, 0.3}), "command"}));
+    EXPECT_EQ(at(15), "LEFT@0.200,0.300 command");
 }

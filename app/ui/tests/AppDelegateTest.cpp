@@ -17,73 +17,70 @@ using namespace orvane::test;
 
 namespace {
 
-// The menu as one line per item: its text, then "|off" when disabled and "|checked" when checked;
-// separators as "-".
-std::vector<std::string> menuItems(AppDelegate& delegate) {
+// The menu's items separated by "/": each item's text, then "|off" when disabled and "|checked" when
+// checked; separators as "-".
+std::string menuItems(AppDelegate& delegate) {
     delegate.rebuildMenu();
-    std::vector<std::string> items;
+    std::string items;
     for (QAction* action : delegate.menu()->actions()) {
-        if (action->isSeparator()) {
-            items.push_back("-");
-            continue;
-        }
-        std::string item = action->text().toStdString();
-        if (!action->isEnabled()) item += "|off";
-        if (action->isChecked()) item += "|checked";
-        items.push_back(item);
+        items += items.empty() ? "" : "/";
+        items += action->isSeparator() ? "-" : action->text().toStdString();
+        if (!action->isEnabled()) items += "|off";
+        if (action->isChecked()) items += "|checked";
     }
     return items;
-}
-
-struct StateCase {
-    const char* name;
-    std::function<void(UiRig&)> before; // before launch
-    std::function<void(UiRig&)> after;  // after launch
-    std::string status;
-    std::string symbol;
-    bool dimmed;
-    std::vector<std::string> menu;
-};
-
-const std::vector<std::string> tail{"Show Tracking Overlay", "-", "Settings…",
-                                    "Welcome Guide…",        "-", "Quit Orvane"};
-
-std::vector<std::string> menu(std::vector<std::string> head) {
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
 }
 
 } // namespace
 
 TEST(AppDelegate, IconStatusAndMenuFollowTheEngineState) {
-    const std::vector<StateCase> cases{
-        {"needs permissions", [](UiRig& r) { r.permissions.trusted = false; }, nullptr,
-         "Needs camera & window control access", "eye.trianglebadge.exclamationmark", false,
-         menu({"Needs camera & window control access|off", "-"})},
-        {"one display", [](UiRig& r) { r.storeProfile(), r.displays.list = {leftDisplay}; }, nullptr,
-         "Waiting for a second display", "eye.slash", true,
-         menu({"Waiting for a second display|off", "-", "Pause Tracking", "Calibrate…|off"})},
-        {"needs calibration", nullptr, nullptr, "Needs calibration", "eye.trianglebadge.exclamationmark",
-         false, menu({"Needs calibration|off", "-", "Pause Tracking", "Calibrate…"})},
-        {"paused", [](UiRig& r) { r.storeProfile(), r.defaults.set("paused", true); }, nullptr, "Paused",
-         "eye.slash", true, menu({"Paused|off", "-", "Resume Tracking", "Recalibrate…"})},
-        {"active, no frame yet", [](UiRig& r) { r.storeProfile(); }, nullptr, "Starting camera…", "eye",
-         false, menu({"Starting camera…|off", "-", "Pause Tracking", "Recalibrate…"})},
-        {"active with a face", [](UiRig& r) { r.storeProfile(); },
+    struct Case {
+        std::function<void(UiRig&)> before, after; // launch
+        std::string status, symbol;
+        bool dimmed;
+        std::string actions; // the menu's items between the status and the overlay's
+    };
+    const auto profile = [](UiRig& r) { r.storeProfile(); };
+    const std::vector<Case> cases{
+        {[](UiRig& r) { r.permissions.trusted = false; },
+         {},
+         "Needs camera & window control access",
+         "eye.trianglebadge.exclamationmark",
+         false,
+         ""},
+        {[](UiRig& r) { r.storeProfile(), r.displays.list = {leftDisplay}; },
+         {},
+         "Waiting for a second display",
+         "eye.slash",
+         true,
+         "Pause Tracking/Calibrate…|off/"},
+        {{},
+         {},
+         "Needs calibration",
+         "eye.trianglebadge.exclamationmark",
+         false,
+         "Pause Tracking/Calibrate…/"},
+        {[](UiRig& r) { r.storeProfile(), r.defaults.set("paused", true); },
+         {},
+         "Paused",
+         "eye.slash",
+         true,
+         "Resume Tracking/Recalibrate…/"},
+        {profile, {}, "Starting camera…", "eye", false, "Pause Tracking/Recalibrate…/"},
+        {profile,
          [](UiRig& r) {
              r.windows.onFocusedDisplayChange(rightDisplay.uuid);
              r.track(0.5);
          },
-         "Active — RIGHT", "eye", false, menu({"Active — RIGHT|off", "-", "Pause Tracking", "Recalibrate…"})},
-        {"active without a face", [](UiRig& r) { r.storeProfile(); },
-         [](UiRig& r) { r.track(0.5, std::nullopt); }, "Active — face not visible", "eye.slash", false,
-         menu({"Active — face not visible|off", "-", "Pause Tracking", "Recalibrate…"})},
-        {"calibrating", [](UiRig& r) { r.storeProfile(), r.defaults.set("showHUD", true); },
+         "Active — RIGHT", "eye", false, "Pause Tracking/Recalibrate…/"},
+        {profile, [](UiRig& r) { r.track(0.5, std::nullopt); }, "Active — face not visible", "eye.slash",
+         false, "Pause Tracking/Recalibrate…/"},
+        {[](UiRig& r) { r.storeProfile(), r.defaults.set("showHUD", true); },
          [](UiRig& r) { r.delegate->recalibrate(); }, "Calibrating…", "scope", false,
-         menu({"Calibrating…|off", "-", "Pause Tracking", "Recalibrate…"})},
+         "Pause Tracking/Recalibrate…/"},
     };
-    for (const StateCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
         UiRig rig;
         if (c.before) c.before(rig);
         rig.launch();
@@ -93,39 +90,30 @@ TEST(AppDelegate, IconStatusAndMenuFollowTheEngineState) {
         EXPECT_EQ(rig.delegate->iconSymbol().toStdString(), c.symbol);
         EXPECT_EQ(statusDimmed(rig.engine()), c.dimmed);
         EXPECT_EQ(rig.delegate->statusItem()->toolTip().toStdString(), c.status);
-        auto expected = c.menu;
-        if (rig.engine().settings().showHUD()) {
-            auto overlay = std::find(expected.begin(), expected.end(), "Show Tracking Overlay");
-            *overlay += "|checked";
-        }
-        EXPECT_EQ(menuItems(*rig.delegate), expected);
+        const std::string overlay = rig.engine().settings().showHUD() ? "|checked" : "";
+        EXPECT_EQ(menuItems(*rig.delegate), c.status + "|off/-/" + c.actions + "Show Tracking Overlay" +
+                                                overlay + "/-/Settings…/Welcome Guide…/-/Quit Orvane");
         if (rig.delegate->calibration()->isRunning()) rig.delegate->calibration()->cancel();
     }
 }
 
-// The hot key and the menu item both flip the pause.
-TEST(AppDelegate, HotKeyAndMenuPause) {
+// The menu item flips the pause (the hot key's is the whole program's test); the overlay's item shows
+// and hides it.
+TEST(AppDelegate, MenuItemsAct) {
     UiRig rig;
     rig.storeProfile();
+    rig.defaults.set("paused", true);
     rig.launch();
-    rig.hotKeys.pressed();
-    rig.settle();
-    EXPECT_EQ(rig.engine().state(), Engine::State::paused);
     rig.delegate->rebuildMenu();
     rig.delegate->menu()->actions()[2]->trigger();
     rig.settle();
     EXPECT_EQ(rig.engine().state(), Engine::State::active);
-}
 
-TEST(AppDelegate, OverlayFollowsItsMenuItem) {
-    UiRig rig;
-    rig.launch();
     EXPECT_EQ(rig.delegate->hud().panel(), nullptr);
     rig.delegate->toggleHUD();
     rig.settle();
     ASSERT_NE(rig.delegate->hud().panel(), nullptr);
     EXPECT_TRUE(rig.delegate->hud().panel()->isVisible());
-    EXPECT_EQ(menuItems(*rig.delegate)[4], "Show Tracking Overlay|checked");
     rig.delegate->toggleHUD();
     rig.settle();
     EXPECT_EQ(rig.delegate->hud().panel(), nullptr);
@@ -133,30 +121,21 @@ TEST(AppDelegate, OverlayFollowsItsMenuItem) {
 
 TEST(AppDelegate, GuideOpensAtLaunchOnlyWhileSomethingIsLeftToDo) {
     struct Case {
-        const char* name;
-        std::function<void(UiRig&)> setup;
-        bool shown;
+        bool profile, completed, windowControl, twoDisplays, shown;
     };
-    const std::vector<Case> cases{
-        {"all done", [](UiRig& r) { r.storeProfile(), r.defaults.set("onboardingCompleted", true); }, false},
-        {"never completed", [](UiRig& r) { r.storeProfile(); }, true},
-        {"no window control",
-         [](UiRig& r) {
-             r.storeProfile(), r.defaults.set("onboardingCompleted", true), r.permissions.trusted = false;
-         },
-         true},
-        {"two displays, no profile", [](UiRig& r) { r.defaults.set("onboardingCompleted", true); }, true},
-        {"one display, no profile",
-         [](UiRig& r) { r.defaults.set("onboardingCompleted", true), r.displays.list = {leftDisplay}; },
-         false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const Case& c : {Case{true, true, true, true, false}, Case{true, false, true, true, true},
+                          Case{true, true, false, true, true}, Case{false, true, true, true, true},
+                          Case{false, true, true, false, false}}) {
+        SCOPED_TRACE(testing::Message()
+                     << "profile " << c.profile << ", completed " << c.completed << ", window control "
+                     << c.windowControl << ", two displays " << c.twoDisplays);
         UiRig rig;
-        c.setup(rig);
+        if (c.profile) rig.storeProfile();
+        rig.defaults.set("onboardingCompleted", c.completed);
+        rig.permissions.trusted = c.windowControl;
+        if (!c.twoDisplays) rig.displays.list = {leftDisplay};
         rig.launch();
-        const bool shown = rig.delegate->onboardingWindow() && rig.delegate->onboardingWindow()->isVisible();
-        EXPECT_EQ(shown, c.shown);
+        EXPECT_EQ(rig.delegate->onboardingWindow() && rig.delegate->onboardingWindow()->isVisible(), c.shown);
     }
 }
 
@@ -178,7 +157,6 @@ TEST(AppDelegate, CalibratingHidesTheWindowsAndCompletesTheGuide) {
         rig.track(1.0 / 15, FakeFaceDetector::facing(right ? -0.35 : 0.35));
     }
     ASSERT_TRUE(state.finished());
-    EXPECT_EQ(state.message(), "Excellent calibration");
     rig.track(3.0);
     EXPECT_TRUE(rig.delegate->calibrationWindows().windows().empty());
     EXPECT_TRUE(rig.engine().settings().onboardingCompleted());
@@ -192,13 +170,9 @@ TEST(AppDelegate, TrayIconOpensItsMenuOnARightClick) {
     rig.storeProfile();
     rig.launch();
     QSystemTrayIcon* icon = rig.delegate->statusItem();
-    ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            QApplication::processEvents();
-            return icon->geometry().width() > 0;
-        },
-        5.0));
+    // (The desktop's tray may own its selection a moment after the test starts.)
+    ASSERT_TRUE(rig.waitFor(
+        [&] { return QSystemTrayIcon::isSystemTrayAvailable() && icon->geometry().width() > 0; }, 5.0));
     // The icon is embedded a little after it reports a geometry, which may change as it is: click where it is
     // now until the menu opens.
     bool opened = false;
@@ -208,12 +182,7 @@ TEST(AppDelegate, TrayIconOpensItsMenuOnARightClick) {
         std::system(("xdotool mousemove " + std::to_string(centre.x()) + " " + std::to_string(centre.y()) +
                      " click 3")
                         .c_str());
-        opened = waitUntil(
-            [&] {
-                QApplication::processEvents();
-                return rig.delegate->menu()->isVisible();
-            },
-            1.0);
+        opened = rig.waitFor([&] { return rig.delegate->menu()->isVisible(); }, 1.0);
     }
     ASSERT_TRUE(opened);
     QPixmap shot = rig.delegate->menu()->grab();
@@ -238,12 +207,10 @@ TEST(AppDelegate, SymbolsOnDarkAndLightPanels) {
             const QPixmap icon = trayIcon(names[i], row >= 2).pixmap(48, 48);
             ASSERT_FALSE(icon.isNull()) << names[i].toStdString();
             // Something is drawn: not every pixel is transparent.
-            const QImage image = icon.toImage();
-            bool drawn = false;
-            for (int y = 0; y < image.height() && !drawn; ++y)
-                for (int x = 0; x < image.width() && !drawn; ++x)
-                    drawn = qAlpha(image.pixel(x, y)) > 0;
-            EXPECT_TRUE(drawn) << names[i].toStdString();
+            const QImage alpha = icon.toImage().convertToFormat(QImage::Format_Alpha8);
+            EXPECT_TRUE(std::any_of(alpha.constBits(), alpha.constBits() + alpha.sizeInBytes(), [](uchar a) {
+                return a > 0;
+            })) << names[i].toStdString();
             painter.drawPixmap(i * 56 + 8, row * 56 + 8, icon);
         }
     }

@@ -21,13 +21,9 @@ CalibrationProfile arrangement(bool stacked) {
     for (int d = 0; d < 2; ++d)
         for (int i = 0; i < 40; ++i) {
             const double sign = d == 0 ? 1 : -1;
-            const double spreadYaw = 0.06 * std::sin(i * 1.7), spreadPitch = 0.04 * std::cos(i * 2.3);
-            HeadPose pose{stacked ? spreadYaw : sign * 0.3 + spreadYaw,
-                          stacked ? sign * 0.17 - 0.05 + spreadPitch : -0.05 + spreadPitch,
-                          0,
-                          0.5,
-                          0.45,
-                          0.22};
+            const double yaw = (stacked ? 0 : sign * 0.3) + 0.06 * std::sin(i * 1.7);
+            const double pitch = (stacked ? sign * 0.17 : 0) - 0.05 + 0.04 * std::cos(i * 2.3);
+            HeadPose pose{yaw, pitch, 0, 0.5, 0.45, 0.22};
             calibration.push_back({pose, displays[d].id, LabeledSample::Source::calibration, WallTime{}});
             if (i % 8 == 0) {
                 pose.yaw += 0.03;
@@ -41,11 +37,10 @@ std::optional<ScreenModel> fit(const CalibrationProfile& profile) {
     return ScreenModel::train(profile.allSamples(), profile.screenIDs(), ScreenModel::Configuration{});
 }
 
-QImage render(const CalibrationMap& map, const QRectF& area,
-              const std::optional<CalibrationMap::Live>& live = {}) {
+QImage render(const CalibrationMap& map, const QRectF& area) {
     QImage image(area.size().toSize(), QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&image);
-    map.paint(painter, area, live);
+    map.paint(painter, area, std::nullopt);
     return image;
 }
 

@@ -3,6 +3,7 @@
 #include "UiTest.h"
 
 #include <QImage>
+#include <QLineF>
 #include <QScreen>
 #include <X11/Xlib.h>
 
@@ -13,13 +14,6 @@ using namespace orvane;
 using namespace orvane::test;
 
 namespace {
-
-// The rig's displays replaced by the desktop's real monitors, so that the windows find their screens.
-void useRealDisplays(UiRig& rig) {
-    Display* x = XOpenDisplay(nullptr);
-    rig.displays.list = readDisplays(x);
-    XCloseDisplay(x);
-}
 
 // Where a window is on the X server: its top-left in root coordinates and its size, in device pixels.
 Rect xGeometry(const QWidget& window) {
@@ -59,9 +53,8 @@ TEST(CalibrationWindows, CoverEachMonitorAndLeadWithTheDot) {
     rig.track(0.2);
     const auto& windows = rig.delegate->calibrationWindows().windows();
     ASSERT_EQ(windows.size(), rig.displays.list.size());
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(rig.waitFor(
         [&] {
-            QApplication::processEvents();
             for (std::size_t i = 0; i < windows.size(); ++i)
                 if (xGeometry(*windows[i]) != rig.displays.list[i].bounds) return false;
             return true;
@@ -83,20 +76,13 @@ TEST(CalibrationWindows, CoverEachMonitorAndLeadWithTheDot) {
     CalibrationWindow& first = *windows[0];
     ASSERT_TRUE(first.isActive());
     EXPECT_FALSE(windows[1]->isActive());
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            QApplication::processEvents();
-            return !first.isGliding();
-        },
-        2.0));
+    ASSERT_TRUE(rig.waitFor([&] { return !first.isGliding(); }, 2.0));
     const QSize size = first.size();
     const QPointF expected(0.92 * size.width(), 0.1 * size.height());
-    EXPECT_NEAR(first.dotCenter().x(), expected.x(), 0.01);
-    EXPECT_NEAR(first.dotCenter().y(), expected.y(), 0.01);
+    EXPECT_LT(QLineF(first.dotCenter(), expected).length(), 0.01);
     const QPixmap shot = first.grab();
     const QPointF drawn = whiteCentre(shot.toImage(), expected, shot.devicePixelRatio());
-    EXPECT_NEAR(drawn.x(), expected.x(), 1.0);
-    EXPECT_NEAR(drawn.y(), expected.y(), 1.0);
+    EXPECT_LT(QLineF(drawn, expected).length(), 1.0) << drawn.x() << ", " << drawn.y();
     saveScreenshot(shot, "calibration-dot-" + layout);
     // The ring grows clockwise from the top: at about half the hold it covers the right side only.
     const double progress = state.dotProgress();
@@ -114,12 +100,7 @@ TEST(CalibrationWindows, CoverEachMonitorAndLeadWithTheDot) {
 
     // The first window has the keyboard: Esc, typed as a user would, cancels and closes everything.
     ASSERT_EQ(std::system("xdotool key Escape"), 0);
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            rig.settle();
-            return closed;
-        },
-        3.0));
+    ASSERT_TRUE(rig.waitFor([&] { return closed; }, 3.0));
     EXPECT_TRUE(windows.empty());
     EXPECT_FALSE(rig.engine().calibrating());
     EXPECT_FALSE(rig.delegate->calibration()->isRunning());
@@ -127,15 +108,12 @@ TEST(CalibrationWindows, CoverEachMonitorAndLeadWithTheDot) {
 
 TEST(CalibrationWindows, OtherArrangementsAndScales) {
     if (isChild()) GTEST_SKIP();
-    struct Case {
-        std::string layout;
-        std::string scale;
-    };
-    for (const Case& c : std::vector<Case>{{"stacked", "1"}, {"mixed", "1"}, {"mixed", "2"}}) {
-        SCOPED_TRACE(c.layout + " at scale " + c.scale);
-        TestDesktop desktop("--layout " + c.layout);
+    for (const auto& [layout, scale] :
+         std::vector<std::pair<std::string, std::string>>{{"stacked", "1"}, {"mixed", "1"}, {"mixed", "2"}}) {
+        SCOPED_TRACE(layout + " at scale " + scale);
+        TestDesktop desktop("--layout " + layout);
         EXPECT_TRUE(runChild("CalibrationWindows.CoverEachMonitorAndLeadWithTheDot",
-                             "DISPLAY=" + desktop.display() + " ORVANE_UI_LAYOUT=" + c.layout + "-x" +
-                                 c.scale + " QT_SCALE_FACTOR=" + c.scale));
+                             "DISPLAY=" + desktop.display() + " ORVANE_UI_LAYOUT=" + layout + "-x" + scale +
+                                 " QT_SCALE_FACTOR=" + scale));
     }
 }

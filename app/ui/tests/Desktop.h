@@ -4,6 +4,18 @@
 // would break Qt's headers and our own Status types, so they go once it is read.
 
 #include "TestDesktop.h"
+#include "UiTest.h"
 
 #undef Status
 #undef Bool
+
+namespace orvane::test {
+
+// The rig's displays replaced by the desktop's real monitors, so that windows find their screens.
+inline void useRealDisplays(UiRig& rig) {
+    Display* x = XOpenDisplay(nullptr);
+    rig.displays.list = readDisplays(x);
+    XCloseDisplay(x);
+}
+
+} // namespace orvane::test

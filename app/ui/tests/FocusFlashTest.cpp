@@ -36,11 +36,11 @@ TEST(FocusFlash, OutlinesTheWindowThatGotFocus) {
     CapturingLog log;
     X11WindowFocus focus(thread, log, clock);
     UiRig rig;
-    Display* x = XOpenDisplay(nullptr);
-    rig.displays.list = readDisplays(x);
-    XCloseDisplay(x);
+    useRealDisplays(rig);
     rig.focus = &focus;
+    // No guide: its window, mapped late, would take the focus from the switch.
     rig.storeProfile();
+    rig.defaults.set("onboardingCompleted", true);
 
     TestClient client("Editor");
     const Window right = client.createWindow(windowAt(2300, 200, 600, 400));
@@ -52,9 +52,8 @@ TEST(FocusFlash, OutlinesTheWindowThatGotFocus) {
 
     rig.engine().performSwitch(rig.displays.list[1].uuid);
     FocusFlash* flash = nullptr;
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(rig.waitFor(
         [&] {
-            rig.settle();
             flash = rig.delegate->focusFlash();
             return flash && flash->isVisible();
         },
@@ -68,21 +67,11 @@ TEST(FocusFlash, OutlinesTheWindowThatGotFocus) {
     EXPECT_GT(shapeRectangles(flash->winId(), ShapeBounding), 0);
     EXPECT_EQ(shapeRectangles(flash->winId(), ShapeInput), 0);
     EXPECT_FALSE(flash->isActiveWindow());
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            QApplication::processEvents();
-            return !flash->isVisible();
-        },
-        1.0));
+    EXPECT_TRUE(rig.waitFor([&] { return !flash->isVisible(); }, 1.0));
 
     rig.engine().settings().setFlashFocus(false);
     rig.engine().performSwitch(rig.displays.list[0].uuid);
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            rig.settle();
-            return client.activeWindow() == left;
-        },
-        3.0));
+    ASSERT_TRUE(rig.waitFor([&] { return client.activeWindow() == left; }, 3.0));
     processEventsFor(0.2);
     rig.settle();
     EXPECT_FALSE(flash->isVisible());

@@ -4,20 +4,9 @@
 #include "core/CalibrationProfile.h"
 #include "engine/ProfileStore.h"
 
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusInterface>
-#include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDBusReply>
-#include <QDBusVariant>
-#include <QDebug>
 #include <QImage>
 #include <csignal>
-#include <fstream>
-#include <sstream>
-#include <sys/wait.h>
+#include <regex>
 #include <thread>
 
 // Last: see Desktop.h.
@@ -54,57 +43,13 @@ void closeWindow(const TestDesktop& desktop, const std::string& title) {
     XCloseDisplay(x);
 }
 
-// A property of a D-Bus object, read afresh (QDBusInterface reads the object's description only once, and
-// a service that has only just started may not have answered yet); invalid when it cannot be read.
-QVariant dbusProperty(QDBusConnection& connection, const QString& service, const QString& path,
-                      const QString& interface, const char* name) {
-    QDBusMessage get =
-        QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Properties", "Get");
-    get << interface << QString(name);
-    const QDBusMessage reply = connection.call(get, QDBus::Block, 1000);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
-    return reply.arguments().first().value<QDBusVariant>().variant();
-}
-
-// Every string in a D-Bus value, however deeply it is nested in structures, arrays, maps and variants.
-void collectStrings(const QVariant& value, QStringList& strings);
-
-void collectStrings(const QDBusArgument& argument, QStringList& strings) {
-    switch (argument.currentType()) {
-    case QDBusArgument::StructureType:
-        argument.beginStructure();
-        while (!argument.atEnd())
-            collectStrings(argument, strings);
-        argument.endStructure();
-        break;
-    case QDBusArgument::ArrayType:
-        argument.beginArray();
-        while (!argument.atEnd())
-            collectStrings(argument, strings);
-        argument.endArray();
-        break;
-    case QDBusArgument::MapType:
-        argument.beginMap();
-        while (!argument.atEnd()) {
-            argument.beginMapEntry();
-            collectStrings(argument, strings);
-            collectStrings(argument, strings);
-            argument.endMapEntry();
-        }
-        argument.endMap();
-        break;
-    default:
-        collectStrings(argument.asVariant(), strings);
-    }
-}
-
-void collectStrings(const QVariant& value, QStringList& strings) {
-    if (value.canConvert<QDBusVariant>() && value.userType() == qMetaTypeId<QDBusVariant>())
-        collectStrings(value.value<QDBusVariant>().variant(), strings);
-    else if (value.userType() == qMetaTypeId<QDBusArgument>())
-        collectStrings(value.value<QDBusArgument>(), strings);
-    else if (value.userType() == QMetaType::QString)
-        strings << value.toString();
+// A call on the desktop's session bus; the reply as dbus-send prints it, empty when the call fails.
+std::string dbusCall(const TestDesktop& desktop, const TemporaryFolder& home, const std::string& call) {
+    const std::string reply = shellQuoted((home / "reply.txt").string());
+    if (desktop.run("dbus-send --bus=" + shellQuoted(desktop.variable("DBUS_SESSION_BUS_ADDRESS")) +
+                    " --print-reply --reply-timeout=1000 " + call + " >" + reply + " 2>&1") != 0)
+        return "";
+    return readFile(home / "reply.txt");
 }
 
 } // namespace
@@ -151,15 +96,6 @@ TEST(Program, RunsInTheTrayAsOneInstance) {
     EXPECT_EQ(program.stop(SIGTERM), 0) << program.log();
 }
 
-// A profile for the test desktop's two monitors and the override camera, as calibration would leave it.
-CalibrationProfile desktopProfile(const TestDesktop& desktop) {
-    std::vector<DisplayInfo> displays = desktop.displays();
-    std::vector<CalibrationProfile::Display> named;
-    for (const auto& d : displays)
-        named.push_back({d.uuid, d.name});
-    return CalibrationProfile(named, "source", WallTime{}, calibrationSamples(displays, 0.35), {});
-}
-
 // With no tray host at the start, the icon appears once one starts.
 TEST(Program, IconAppearsWhenATrayHostStartsLater) {
     TemporaryFolder home;
@@ -184,59 +120,57 @@ TEST(Program, RegistersAsAStatusNotifierItem) {
         "DBUS_SESSION_BUS_ADDRESS=" + shellQuoted(desktop.variable("DBUS_SESSION_BUS_ADDRESS"));
     desktop.run(bus + " status-notifier-watcher >/dev/null 2>&1 & echo $! >" +
                 shellQuoted((home / "watcher.pid").string()));
-    QDBusConnection connection = QDBusConnection::connectToBus(
-        QString::fromStdString(desktop.variable("DBUS_SESSION_BUS_ADDRESS")), "sni-test");
-    ASSERT_TRUE(connection.isConnected());
-    ASSERT_TRUE(waitUntil(
-        [&] { return connection.interface()->isServiceRegistered("org.kde.StatusNotifierWatcher"); }, 5.0));
-    auto watcher = [&](const char* name) {
-        return dbusProperty(connection, "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-                            "org.kde.StatusNotifierWatcher", name);
+    // A property, read afresh each time (a service that has only just started may not answer yet).
+    auto property = [&](const std::string& service, const std::string& path, const std::string& interface,
+                        const std::string& name) {
+        return dbusCall(desktop, home,
+                        "--dest=" + service + " " + path +
+                            " org.freedesktop.DBus.Properties.Get string:" + interface + " string:" + name);
+    };
+    auto watcher = [&](const std::string& name) {
+        return property("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                        "org.kde.StatusNotifierWatcher", name);
     };
     // The watcher owns its name a moment before it answers on its object; a panel that registers
     // earlier is lost.
-    ASSERT_TRUE(waitUntil([&] { return watcher("IsStatusNotifierHostRegistered").isValid(); }, 5.0));
+    ASSERT_TRUE(waitUntil([&] { return !watcher("IsStatusNotifierHostRegistered").empty(); }, 5.0));
     // (GTK would otherwise look for an accessibility bus first, and sometimes wait for it.)
     desktop.run(bus + " NO_AT_BRIDGE=1 gtk-sni-tray-standalone >" +
                 shellQuoted((home / "panel.log").string()) + " 2>&1 & echo $! >" +
                 shellQuoted((home / "panel.pid").string()));
     // Programs choose this kind of tray at their start, once a host (the panel) is registered.
-    ASSERT_TRUE(waitUntil([&] { return watcher("IsStatusNotifierHostRegistered").toBool(); }, 10.0))
+    ASSERT_TRUE(waitUntil(
+        [&] { return watcher("IsStatusNotifierHostRegistered").find("boolean true") != std::string::npos; },
+        10.0))
         << readFile(home / "panel.log");
 
     Program program(desktop, home, stillFace());
     program.start();
-    QStringList items;
+    // "service/path" or a bare service with the default path.
+    std::string items;
+    std::smatch item;
     ASSERT_TRUE(waitUntil(
         [&] {
-            items = watcher("RegisteredStatusNotifierItems").toStringList();
-            return !items.isEmpty();
+            items = watcher("RegisteredStatusNotifierItems");
+            return std::regex_search(items, item, std::regex("string \"([^\"/]+)(/[^\"]*)?\""));
         },
         10.0))
         << program.log();
-    // "service/path" or a bare service with the default path.
-    const QString item = items.first();
-    const QString service = item.section('/', 0, 0);
-    const QString path = item.contains('/') ? "/" + item.section('/', 1) : "/StatusNotifierItem";
-    auto property = [&](const char* name) {
-        return dbusProperty(connection, service, path, "org.kde.StatusNotifierItem", name);
-    };
-    QStringList tooltip;
-    collectStrings(property("ToolTip"), tooltip);
-    EXPECT_TRUE(tooltip.contains("Needs calibration")) << tooltip.join('|').toStdString();
+    const std::string service = item[1], path = item[2].matched ? item[2].str() : "/StatusNotifierItem";
+    const std::string tooltip = property(service, path, "org.kde.StatusNotifierItem", "ToolTip");
+    EXPECT_NE(tooltip.find("\"Needs calibration\""), std::string::npos) << tooltip;
 
-    const QString menuPath = property("Menu").value<QDBusObjectPath>().path();
-    QDBusMessage layout =
-        QDBusMessage::createMethodCall(service, menuPath, "com.canonical.dbusmenu", "GetLayout");
-    layout << 0 << -1 << QStringList{"label"};
-    const QDBusMessage reply = connection.call(layout);
-    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-    QStringList labels;
-    for (const QVariant& argument : reply.arguments())
-        collectStrings(argument, labels);
+    const std::string menu = property(service, path, "org.kde.StatusNotifierItem", "Menu");
+    std::smatch menuPath;
+    ASSERT_TRUE(std::regex_search(menu, menuPath, std::regex("object path \"([^\"]+)\""))) << menu;
+    const std::string layout =
+        dbusCall(desktop, home,
+                 "--dest=" + service + " " + menuPath[1].str() +
+                     " com.canonical.dbusmenu.GetLayout int32:0 int32:-1 array:string:label");
     for (const char* label :
          {"Needs calibration", "Pause Tracking", "Calibrate…", "Settings…", "Welcome Guide…", "Quit Orvane"})
-        EXPECT_TRUE(labels.contains(label)) << label << " in " << labels.join('|').toStdString();
+        EXPECT_NE(layout.find("\"" + std::string(label) + "\""), std::string::npos)
+            << label << " in " << layout;
     EXPECT_EQ(program.stop(SIGTERM), 0);
     for (const char* name : {"watcher.pid", "panel.pid"})
         std::system(("kill $(cat " + shellQuoted((home / name).string()) + ") 2>/dev/null").c_str());
@@ -251,8 +185,14 @@ TEST(Program, WritesTheCalibrationMapToAFile) {
     EXPECT_EQ(program.run("--calibration-map " + (home / "map.png").string(), &out), 1);
     EXPECT_NE(out.find("no calibration"), std::string::npos) << out;
 
+    // A profile for the test desktop's two monitors and the override camera, as calibration would leave it.
+    const std::vector<DisplayInfo> displays = desktop.displays();
+    std::vector<CalibrationProfile::Display> named;
+    for (const auto& d : displays)
+        named.push_back({d.uuid, d.name});
     CapturingLog log;
-    ProfileStore(home / "data/Orvane/Profiles", log).save(desktopProfile(desktop));
+    ProfileStore(home / "data/Orvane/Profiles", log)
+        .save(CalibrationProfile(named, "source", WallTime{}, calibrationSamples(displays, 0.35), {}));
     EXPECT_EQ(program.run("--calibration-map " + (home / "map.png").string(), &out), 0) << out;
     const QImage image(QString::fromStdString((home / "map.png").string()));
     EXPECT_EQ(image.size(), QSize(1200, 800));

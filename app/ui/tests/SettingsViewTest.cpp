@@ -43,11 +43,6 @@ struct SettingsViewTest : ::testing::Test, SettingsRig {};
 
 TEST_F(SettingsViewTest, ControlsWriteThroughToTheStore) {
     open();
-    EXPECT_EQ(view->switchDelay()->valueText(), "300 ms");
-    EXPECT_EQ(view->turnSensitivity()->valueText(), "50%");
-    EXPECT_EQ(view->typingPause()->valueText(), "1.0 s");
-    EXPECT_EQ(view->pointerPause()->valueText(), "1.5 s");
-
     view->switchDelay()->slider()->setValue(1000);
     EXPECT_DOUBLE_EQ(stored("switchDelay"), 1.0);
     EXPECT_EQ(view->switchDelay()->valueText(), "1000 ms");
@@ -107,40 +102,26 @@ TEST_F(SettingsViewTest, CameraPicker) {
     EXPECT_EQ(picker->currentIndex(), -1);
 }
 
+// The learned samples and the map need a profile, forgetting needs clicks; recalibrating is always there.
 TEST_F(SettingsViewTest, LearnedAdjustments) {
-    struct Case {
-        const char* name;
-        std::function<void(UiRig&)> setup;
-        bool forgetEnabled;
-        std::optional<std::string> count;
-    };
     const LabeledSample click{
         {0.3, 0, 0, 0.5, 0.5, 0.2}, rightDisplay.uuid, LabeledSample::Source::click, {}};
-    const std::vector<Case> cases{
-        {"no profile", [](UiRig&) {}, false, std::nullopt},
-        {"no clicks", [](UiRig& r) { r.storeProfile(); }, false, "0 learned samples"},
-        {"two clicks",
-         [&](UiRig& r) {
-             r.storeProfile({click, click});
-         },
-         true, "2 learned samples"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    const std::vector<std::pair<std::optional<std::vector<LabeledSample>>, std::string>> cases{
+        {std::nullopt, ""}, {std::vector<LabeledSample>{}, "0"}, {std::vector{click, click}, "2"}};
+    for (const auto& [clicks, count] : cases) {
+        SCOPED_TRACE(count);
         SettingsRig test;
-        c.setup(test.rig);
+        if (clicks) test.rig.storeProfile(*clicks);
         test.open();
-        EXPECT_EQ(test.view->forgetButton()->isEnabled(), c.forgetEnabled);
-        EXPECT_EQ(test.view->mapButton()->isEnabled(), c.count.has_value());
-        if (c.count) {
+        EXPECT_EQ(test.view->learnedSamples()->isVisible(), clicks.has_value());
+        EXPECT_EQ(test.view->mapButton()->isEnabled(), clicks.has_value());
+        EXPECT_EQ(test.view->forgetButton()->isEnabled(), clicks && !clicks->empty());
+        if (clicks) {
+            EXPECT_EQ(test.view->learnedSamples()->text().toStdString(), count + " learned samples");
             test.view->mapButton()->click();
             EXPECT_TRUE(test.mapShown);
         }
-        EXPECT_EQ(test.view->learnedSamples()->isVisible(), c.count.has_value());
-        if (c.count) {
-            EXPECT_EQ(test.view->learnedSamples()->text().toStdString(), *c.count);
-        }
-        if (c.forgetEnabled) {
+        if (test.view->forgetButton()->isEnabled()) {
             test.view->forgetButton()->click();
             test.rig.settle();
             EXPECT_EQ(test.view->learnedSamples()->text(), "0 learned samples");
@@ -162,42 +143,42 @@ TEST_F(SettingsViewTest, OpenAtLoginShowsTheRealStateAfterAFailure) {
     EXPECT_TRUE(rig.autostart.registered);
 }
 
+// Each step is done by itself as the engine's state allows; the calibration waits for a second display
+// and window control; a Wayland session says why windows cannot be focused.
 TEST(OnboardingView, StepsFollowTheEngine) {
     struct Case {
-        const char* name;
+        std::string name;
         std::function<void(UiRig&)> setup;
+        bool wayland;
         std::array<bool, 3> done;
         bool calibrationEnabled;
-        std::string calibrationDetail;
-        std::string screenshot;
+        QString detail; // in a step's detail
     };
+    const QString followTheDot = "Follow a dot for about 20 seconds per screen.";
     const std::vector<Case> cases{
-        {"first launch",
-         [](UiRig&) {},
-         {true, true, false},
-         true,
-         "Follow a dot for about 20 seconds per screen.",
-         "guide-first-launch"},
-        {"one monitor",
+        {"first-launch", [](UiRig&) {}, false, {true, true, false}, true, followTheDot},
+        {"one-monitor",
          [](UiRig& r) { r.displays.list = {leftDisplay}; },
+         false,
          {true, true, false},
          false,
-         "Connect a second display to switch between screens.",
-         "guide-one-monitor"},
-        {"no window control, camera denied",
+         "Connect a second display to switch between screens."},
+        {"no-access",
          [](UiRig& r) {
-             r.permissions.trusted = false, r.permissions.cameraStatus = CameraAuthorization::denied;
+             r.permissions.trusted = false;
+             r.permissions.cameraStatus = CameraAuthorization::denied;
          },
+         false,
          {false, false, false},
          false,
-         "Follow a dot for about 20 seconds per screen.",
-         "guide-no-access"},
-        {"calibrated",
-         [](UiRig& r) { r.storeProfile(); },
-         {true, true, true},
+         followTheDot},
+        {"done", [](UiRig& r) { r.storeProfile(); }, false, {true, true, true}, true, followTheDot},
+        {"wayland",
+         [](UiRig& r) { r.permissions.trusted = false; },
          true,
-         "Follow a dot for about 20 seconds per screen.",
-         "guide-done"},
+         {true, false, false},
+         false,
+         "XWayland"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -206,7 +187,7 @@ TEST(OnboardingView, StepsFollowTheEngine) {
         rig.launch();
         bool calibrate = false;
         OnboardingView view(
-            rig.engine(), [&] { calibrate = true; }, false);
+            rig.engine(), [&] { calibrate = true; }, c.wayland);
         view.show();
         rig.settle();
         const std::array<StepRow*, 3> steps{view.cameraStep(), view.windowControlStep(),
@@ -215,23 +196,12 @@ TEST(OnboardingView, StepsFollowTheEngine) {
             EXPECT_EQ(steps[i]->isDone(), c.done[i]) << "step " << i + 1;
             EXPECT_EQ(steps[i]->action()->isVisible(), !c.done[i]) << "step " << i + 1;
         }
-        EXPECT_EQ(view.windowControlStep()->title(), "Allow window control");
-        EXPECT_EQ(view.calibrationStep()->detail().toStdString(), c.calibrationDetail);
-        EXPECT_EQ(view.calibrationStep()->action()->isEnabled(), c.calibrationEnabled);
+        EXPECT_TRUE((steps[1]->detail() + steps[2]->detail()).contains(c.detail));
+        EXPECT_EQ(steps[2]->action()->isEnabled(), c.calibrationEnabled);
         if (c.calibrationEnabled && !c.done[2]) {
-            view.calibrationStep()->action()->click();
+            steps[2]->action()->click();
             EXPECT_TRUE(calibrate);
         }
-        saveScreenshot(view.grab(), c.screenshot);
+        saveScreenshot(view.grab(), "guide-" + c.name);
     }
-}
-
-TEST(OnboardingView, WaylandSessionSaysWhyWindowsCannotBeFocused) {
-    UiRig rig;
-    rig.permissions.trusted = false;
-    rig.launch();
-    OnboardingView view(rig.engine(), nullptr, true);
-    EXPECT_TRUE(view.windowControlStep()->detail().contains("XWayland"));
-    EXPECT_FALSE(view.windowControlStep()->isDone());
-    saveScreenshot(view.grab(), "guide-wayland");
 }

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QThread>
 #include <QWidget>
 #include <cmath>
 #include <cstdlib>
@@ -50,21 +51,18 @@ inline void processEventsFor(double seconds) {
 }
 
 // Screenshots of windows in defined states go under the build folder, to be looked at (not committed).
-inline QString screenshotFolder() {
-    const QString folder = ORVANE_BINARY_DIR "/screenshots";
-    QDir().mkpath(folder);
-    return folder;
+inline std::string screenshotPath(const std::string& name) {
+    QDir().mkpath(ORVANE_BINARY_DIR "/screenshots");
+    return ORVANE_BINARY_DIR "/screenshots/" + name + ".png";
 }
 inline void saveScreenshot(const QPixmap& pixmap, const std::string& name) {
-    pixmap.save(screenshotFolder() + "/" + QString::fromStdString(name) + ".png");
+    pixmap.save(QString::fromStdString(screenshotPath(name)));
 }
 // A part of the screen as the X server shows it (what the user sees, masks and stacking included).
-inline void saveScreenArea(const QRect& area, const std::string& name) {
-    const std::string crop = std::to_string(area.width()) + "x" + std::to_string(area.height()) + "+" +
-                             std::to_string(area.x()) + "+" + std::to_string(area.y());
-    std::system(("import -window root -crop " + crop + " +repage '" + screenshotFolder().toStdString() + "/" +
-                 name + ".png'")
-                    .c_str());
+inline void saveScreenArea(const QRect& r, const std::string& name) {
+    const std::string crop = std::to_string(r.width()) + "x" + std::to_string(r.height()) + "+" +
+                             std::to_string(r.x()) + "+" + std::to_string(r.y());
+    std::system(("import -window root -crop " + crop + " +repage '" + screenshotPath(name) + "'").c_str());
 }
 
 inline const DisplayInfo leftDisplay{1, "L-UUID", "LEFT", {0, 0, 1920, 1080}};
@@ -84,8 +82,7 @@ class FakeHotKeys : public HotKeys {
 
 class FakeAutostart : public Autostart {
   public:
-    bool registered = false;
-    bool fails = false;
+    bool registered = false, fails = false;
     bool isRegistered() override { return registered; }
     bool setRegistered(bool value) override {
         if (fails) return false;
@@ -125,11 +122,14 @@ struct UiRig {
         QApplication::processEvents();
     }
 
+    // A stored calibration of the displays the rig has now.
     void storeProfile(std::vector<LabeledSample> clicks = {}) {
-        CalibrationProfile profile(
-            {{leftDisplay.uuid, leftDisplay.name}, {rightDisplay.uuid, rightDisplay.name}}, builtInCamera.id,
-            WallTime{}, calibrationSamples(displays.list, 0.35), std::move(clicks));
-        ProfileStore(folder / "Profiles", log).save(profile);
+        std::vector<CalibrationProfile::Display> named;
+        for (const DisplayInfo& d : displays.list)
+            named.push_back({d.uuid, d.name});
+        ProfileStore(folder / "Profiles", log)
+            .save(CalibrationProfile(named, builtInCamera.id, WallTime{},
+                                     calibrationSamples(displays.list, 0.35), std::move(clicks)));
     }
     void launch() {
         delegate = std::make_unique<AppDelegate>(
@@ -142,6 +142,15 @@ struct UiRig {
         settle();
     }
     Engine& engine() { return *delegate->engine(); }
+    // Waits in real time for the condition, running what is due and what Qt has queued meanwhile.
+    bool waitFor(const std::function<bool()>& condition, double seconds) {
+        QElapsedTimer timer;
+        for (timer.start(); timer.elapsed() < seconds * 1000; QThread::msleep(10)) {
+            settle();
+            if (condition()) return true;
+        }
+        return false;
+    }
     // Runs what is due in virtual time and what Qt has queued, until both are quiet.
     void settle() {
         for (int i = 0; i < 20; ++i) {

@@ -6,7 +6,7 @@
 #include "platform/InputMonitor.h"
 #include "platform/X11Thread.h"
 #include "platform/X11WindowFocus.h"
-#include "platform/tests/TestDesktop.h"
+#include "desk/TestDesktop.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

@@ -7,7 +7,7 @@
 #include "engine/tests/CapturingLog.h"
 #include "platform/CameraService.h"
 #include "platform/FaceDetector.h"
-#include "platform/tests/TestDesktop.h"
+#include "desk/TestDesktop.h"
 #include "simulated-user/Uptime.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 #include "platform/InputMonitor.h"
 #include "platform/X11Thread.h"
 // After the engine's headers: Xlib's macros (Status, None) clash with names declared there.
-#include "platform/tests/TestDesktop.h"
+#include "desk/TestDesktop.h"
 
 #include <X11/keysym.h>
 #include <atomic>

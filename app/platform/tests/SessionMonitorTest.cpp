@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <unistd.h>
 // After Qt's headers: Xlib's macros (Bool, Status) clash with names declared there.
-#include "platform/tests/TestDesktop.h"
+#include "desk/TestDesktop.h"
 
 using namespace orvane;
 using namespace orvane::test;

@@ -3,7 +3,7 @@
 #include "platform/WindowTracker.h"
 #include "platform/X11Thread.h"
 #include "platform/X11WindowFocus.h"
-#include "platform/tests/TestDesktop.h"
+#include "desk/TestDesktop.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,7 +6,7 @@
 #include "platform/InputMonitor.h"
 #include "platform/WindowControl.h"
 // After the engine's headers: Xlib's macros (Status, None) clash with names declared there.
-#include "platform/tests/TestDesktop.h"
+#include "desk/TestDesktop.h"
 
 #include <atomic>
 #include <cmath>

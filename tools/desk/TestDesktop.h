@@ -1,7 +1,8 @@
 #pragma once
 
-// A virtual desktop for tests (scripts/test-desktop: Xvfb with two RandR monitors LEFT and RIGHT side by
-// side, openbox, trayer, private D-Bus buses on request) and small real X client windows on it.
+// A virtual desktop for the tests, the demo and the benchmarks (scripts/test-desktop: Xvfb with two RandR
+// monitors LEFT and RIGHT side by side, openbox, trayer, private D-Bus buses on request) and small real X
+// client windows on it.
 
 #include "engine/Queue.h"
 #include "platform/Displays.h"

@@ -12,12 +12,6 @@ using namespace orvane::test;
 using State = Engine::State;
 using Json = nlohmann::json;
 
-namespace orvane {
-void PrintTo(Engine::State state, std::ostream* out) {
-    *out << toString(state);
-}
-} // namespace orvane
-
 namespace {
 
 const DisplayInfo left{1, "L-UUID", "Left", {0, 0, 1920, 1080}};

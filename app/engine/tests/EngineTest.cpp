@@ -4,7 +4,6 @@
 #include "FakePlatform.h"
 #include "TemporaryFolder.h"
 
-#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace orvane;

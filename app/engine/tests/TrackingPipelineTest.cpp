@@ -4,7 +4,6 @@
 #include "TemporaryFolder.h"
 #include "engine/Diagnostics.h"
 
-#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace orvane;
@@ -15,12 +14,7 @@ namespace {
 
 // Two displays side by side: "L" where the head turns to yaw -0.35, "R" at +0.35.
 ScreenModel twoScreenModel() {
-    std::vector<LabeledSample> samples;
-    for (int i = 0; i < 20; ++i)
-        for (auto [id, yaw] : {std::pair{"L", -0.35}, std::pair{"R", 0.35}}) {
-            HeadPose pose{yaw + 0.02 * std::sin(i), 0.02 * std::cos(1.3 * i), 0, 0.5, 0.5, 0.2};
-            samples.push_back({pose, id, LabeledSample::Source::calibration, WallTime{}});
-        }
+    const auto samples = calibrationSamples({{1, "L", "", {}}, {2, "R", "", {}}}, -0.35);
     return ScreenModel::train(samples, {"L", "R"}, ScreenModel::Configuration{}).value();
 }
 

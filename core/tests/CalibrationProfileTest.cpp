@@ -58,12 +58,17 @@ testing::AssertionResult sound(std::string_view text) {
 
 } // namespace
 
-TEST(CalibrationProfile, ScreenIDsInDisplayOrderAndAllSamplesCalibrationFirst) {
+TEST(CalibrationProfile, ScreenIDsInDisplayOrderAllSamplesCalibrationFirstAndTheKeySorted) {
     LabeledSample calibration{HeadPose{}, "B", Source::calibration, base};
     CalibrationProfile profile({{"B", "Right"}, {"A", "Left"}}, "cam", base, {calibration},
                                {click("A", 2s), click("B", 1s)});
     EXPECT_EQ(profile.screenIDs(), (std::vector<std::string>{"B", "A"}));
     EXPECT_EQ(profile.allSamples(), (std::vector{calibration, click("A", 2s), click("B", 1s)}));
+    // The key joins the IDs in byte order: upper case before lower case, non-ASCII (as UTF-8) last.
+    EXPECT_EQ(CalibrationProfile::key(profile.screenIDs()), "A+B");
+    EXPECT_EQ(CalibrationProfile::key({}), "");
+    EXPECT_EQ(CalibrationProfile::key({"only"}), "only");
+    EXPECT_EQ(CalibrationProfile::key({"\xc3\xa9", "z", "Z"}), "Z+z+\xc3\xa9");
 }
 
 TEST(CalibrationProfile, AddClickDropsTheFirstStoredOldestClickOfThatScreenOnly) {
@@ -91,23 +96,13 @@ TEST(CalibrationProfile, AddClickDropsTheFirstStoredOldestClickOfThatScreenOnly)
     }
 }
 
-TEST(CalibrationProfile, KeyIsTheSortedIDsJoinedByPlus) {
-    EXPECT_EQ(CalibrationProfile::key({"b", "a"}), "a+b");
-    EXPECT_EQ(CalibrationProfile::key({}), "");
-    EXPECT_EQ(CalibrationProfile::key({"only"}), "only");
-    // Byte order: upper case before lower case, and non-ASCII (as UTF-8) after both.
-    EXPECT_EQ(CalibrationProfile::key({"\xc3\xa9", "z", "Z"}), "Z+z+\xc3\xa9");
-}
-
-TEST(DateTime, ParsesTheStoredFormToTheExactInstant) {
+TEST(DateTime, ParsesExactlyTheStoredFormToTheExactInstant) {
     EXPECT_EQ(parseDateTime("2025-03-14T09:26:53Z"), base);
     EXPECT_EQ(parseDateTime("2024-02-29T00:00:00Z"), at(1709164800s));
     // The first and last years the clock can hold.
     EXPECT_EQ(parseDateTime("1678-01-01T00:00:00Z"), at(-9214560000s));
     EXPECT_EQ(parseDateTime("2261-12-31T23:59:59Z"), at(9214646399s));
-}
-
-TEST(DateTime, RejectsOtherFormsImpossibleDatesAndUnholdableYears) {
+    // Other forms, impossible dates and years the clock cannot hold are refused.
     for (const char* text :
          {"2025-03-14T09:26:53", "2025-03-14T09:26:53.000Z", "2025-03-14T09:26:53+00:00",
           "2025-03-14 09:26:53Z", "2025-3-14T09:26:53Z", "+025-03-14T09:26:53Z", "2025-03-14T09:26:53ZZ",
@@ -128,7 +123,7 @@ TEST(DateTime, FormattingAndParsingRoundTripOverTheWholeRange) {
         EXPECT_EQ(parseDateTime(formatDateTime(t)), t) << formatDateTime(t);
 }
 
-TEST(ProfileJson, EncodesCompactlyInFieldOrderWithWholeSeconds) {
+TEST(ProfileJson, EncodesCompactlyInFieldOrderWithWholeSecondsAndRoundTripsAllElse) {
     CalibrationProfile profile({{"A", "Left"}}, "cam", base + 999ms, {}, {});
     profile.clickSamples.push_back(
         {HeadPose{0.5, -1, 0, 0.25, 0.75, 0.125}, "A", Source::click, base + 1500ms});
@@ -137,10 +132,9 @@ TEST(ProfileJson, EncodesCompactlyInFieldOrderWithWholeSeconds) {
               R"("calibratedAt":"2025-03-14T09:26:53Z","calibrationSamples":[],"clickSamples":[)"
               R"({"pose":{"yaw":0.5,"pitch":-1,"roll":0,"faceX":0.25,"faceY":0.75,"faceSize":0.125},)"
               R"("screenID":"A","source":"click","time":"2025-03-14T09:26:54Z"}]})");
-}
 
-TEST(ProfileJson, RoundTripLosesOnlyFractionsOfSecondsAndInvalidUtf8) {
-    auto profile = sampleProfile();
+    // A round trip loses only fractions of seconds and invalid UTF-8.
+    profile = sampleProfile();
     profile.calibratedAt += 999999us;
     profile.calibrationSamples[0].pose = {0.1 + 0.2, -1e-300, 5e-324, -0.0, 1.0 / 3.0, 1e308};
     profile.clickSamples[0].time = WallTime{} - 1500ms; // before 1970 the fraction still goes to the past

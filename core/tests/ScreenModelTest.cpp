@@ -3,6 +3,7 @@
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <random>
 
 using namespace orvane;
@@ -30,13 +31,6 @@ std::vector<LabeledSample> repeated(int count, const std::string& id, Source sou
 std::vector<LabeledSample> operator+(std::vector<LabeledSample> a, const std::vector<LabeledSample>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-double totalWeight(const std::vector<ScreenModel::WeightedSample>& ws, const std::string& id, Source source) {
-    double sum = 0;
-    for (const auto& w : ws)
-        if (w.sample.screenID == id && w.sample.source == source) sum += w.weight;
-    return sum;
 }
 
 // Displays 0.6 rad (about 34 degrees) apart in yaw, the head anywhere on each; the face box moves with it.
@@ -79,19 +73,21 @@ TEST(ScreenModelWeights, EachDisplayCarriesOneUnitAndClicksTakeACappedShareNewes
                                              repeated(10, "B", Source::calibration),
                                          {"A", "B"}, defaults);
     ASSERT_EQ(ws.size(), 60u);
+    auto sum = [&](int from, int to) {
+        return std::accumulate(ws.begin() + from, ws.begin() + to, 0.0,
+                               [](double s, auto& w) { return s + w.weight; });
+    };
     EXPECT_DOUBLE_EQ(ws[0].weight, 0.05);
-    EXPECT_DOUBLE_EQ(totalWeight(ws, "A", Source::click), 0.5);
+    EXPECT_DOUBLE_EQ(sum(10, 50), 0.5);
     EXPECT_DOUBLE_EQ(ws[59].weight, 0.1);
     // A's clicks follow its calibration samples, newest first.
     EXPECT_EQ(ws[10].sample.time, at(139));
     EXPECT_EQ(ws[49].sample.time, at(100));
-
     ws = ScreenModel::sampleWeights(repeated(5, "A", Source::calibration) + repeated(121, "A", Source::click),
                                     {"A", "B"}, defaults);
-    EXPECT_NEAR(totalWeight(ws, "A", Source::calibration), 1.0 / 3, 1e-15);
+    EXPECT_NEAR(sum(0, 5), 1.0 / 3, 1e-15); // the clicks' share is capped at twice the calibration's
     EXPECT_NEAR(ws[5 + 60].weight / ws[5].weight, 0.5, 1e-15); // the half-life, in newer clicks
     EXPECT_NEAR(ws[5 + 120].weight / ws[5].weight, 0.25, 1e-15);
-
     // Only clicks share the unit; equal times count the one given first as newer; Z is not listed.
     auto first = sample("A", Source::click, 0.1, 5), second = sample("A", Source::click, 0.2, 5);
     ws = ScreenModel::sampleWeights(
@@ -99,7 +95,7 @@ TEST(ScreenModelWeights, EachDisplayCarriesOneUnitAndClicksTakeACappedShareNewes
     ASSERT_EQ(ws.size(), 2u);
     EXPECT_EQ(ws[0].sample, first);
     EXPECT_GT(ws[0].weight, ws[1].weight);
-    EXPECT_NEAR(ws[0].weight + ws[1].weight, 1.0, 1e-15);
+    EXPECT_NEAR(sum(0, 2), 1.0, 1e-15);
 }
 
 TEST(ScreenModelEnvelope, WeightedMeanAndFlooredCovariance) {
@@ -108,13 +104,11 @@ TEST(ScreenModelEnvelope, WeightedMeanAndFlooredCovariance) {
     EXPECT_NEAR(e->mean[0], 0.15, 1e-15);
     // Yaw variance (0.0225 + 3 * 0.0025) / 4 = 0.0075, plus the floor's 0.01.
     EXPECT_NEAR(e->inverseCovariance[0][0], 1 / 0.0175, 1e-9);
-
     auto coinciding = ScreenModel::Envelope::fit({{{0.3, -0.2}, 1}, {{0.3, -0.2}, 2}}, {0.1, 0.1});
     ASSERT_TRUE(coinciding);
     EXPECT_NEAR(coinciding->inverseCovariance[1][1], 100, 1e-9);
     EXPECT_NEAR(coinciding->inverseCovariance[1][0], 0, 1e-12);
     EXPECT_NEAR(coinciding->distance(0.6, -0.2), 3, 1e-9); // 0.3 rad at a spread of 0.1
-
     EXPECT_FALSE(ScreenModel::Envelope::fit({}, {0.1, 0.1}));
     EXPECT_FALSE(ScreenModel::Envelope::fit({{{0, 0}, 0}}, {0.1, 0.1}));
     EXPECT_FALSE(ScreenModel::Envelope::fit({{{0, 0}, 1}, {{0, 0}, 1}}, {0, 0})); // singular without floor
@@ -138,7 +132,6 @@ TEST(ScreenModelTraining, SeparatesDisplaysDeterministicallyAndIgnoresUnknownOne
     EXPECT_EQ(model->accuracy(synthetic({"A", "B"}, 50, 0, 99)), 1.0);
     EXPECT_FALSE(model->predict(facing(model->envelopes[1].mean[0], model->envelopes[1].mean[1])).offScreen);
     EXPECT_TRUE(model->predict(facing(0, 1.2)).offScreen); // looking far above every display
-
     // Bitwise deterministic, and samples of unlisted displays change nothing (not even the centre).
     auto strangers = repeated(30, "Z", Source::calibration) + repeated(5, "Z", Source::click);
     for (auto& s : strangers)
@@ -184,7 +177,6 @@ TEST(ScreenModelPrediction, ProbabilitiesAndTheNearestEnvelopeDecideOffScreen) {
     EXPECT_TRUE(away.offScreen);
     EXPECT_EQ(away.best(), "A"); // off-screen still names a display
     EXPECT_EQ(model.predict(facing(5, 5)).envelopeDistance, 0);
-
     model.envelopes[0].inverseCovariance = {{{1, 0}, {0, 1}}};
     EXPECT_FALSE(model.predict(facing(4)).offScreen); // exactly at the threshold
     EXPECT_TRUE(model.predict(facing(4.000001)).offScreen);
@@ -204,7 +196,6 @@ TEST(ScreenModelScores, SeparationIsTheWorstDisplaysMeanConfidence) {
     EXPECT_NEAR(model.separationScore({a, b, a, b, sample("Z", Source::click)}), 0.6, 1e-12);
     EXPECT_NEAR(model.separationScore({b, a, a}), 0.6, 1e-12); // a display with one sample counts too
     EXPECT_EQ(model.separationScore({sample("Z", Source::click)}), 1);
-
     EXPECT_EQ(model.accuracy({}), 0);
     auto mislabelled = a;
     mislabelled.screenID = "B";
@@ -220,7 +211,6 @@ TEST(ScreenModelJson, RoundTripKeepsEveryBitAndMalformedModelsAreRefusedNamingTh
     EXPECT_EQ(decodeScreenModel(*text.value).value, model);
     model->weights[1][3] = NAN;
     EXPECT_NE(encodeScreenModel(*model).error.find("\"weights[1][3]\""), std::string::npos);
-
     // Lists of the wrong length would make prediction read out of bounds.
     using J = json::Json;
     const std::pair<const char*, std::function<void(J&)>> cases[] = {

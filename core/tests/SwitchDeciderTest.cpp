@@ -150,7 +150,7 @@ TEST(SwitchDecider, MalformedAndNaNInputNeverLetASwitchThrough) {
     run(single, {{ScreenPrediction{{1.0}, {"A"}, false, 0}, 0.0, dwelling("A", 0)}});
 }
 
-TEST(DriftMonitor, NoVerdictBeforeTheMinimumCountAndAgainAfterAReset) {
+TEST(DriftMonitor, DropBelowAStrictThresholdOverTheLastWindowOnlyOnceTheMinimumCountIsReached) {
     DriftMonitor monitor(30, 15, 0.7);
     for (const char* state : {"new", "reset"}) {
         EXPECT_FALSE(monitor.accuracy()) << state;
@@ -164,18 +164,15 @@ TEST(DriftMonitor, NoVerdictBeforeTheMinimumCountAndAgainAfterAReset) {
     DriftMonitor negative(-3, 0, 0.7); // nothing is retained
     record(negative, 5, false);
     EXPECT_FALSE(negative.accuracy() || negative.accuracyDropped());
-}
-
-TEST(DriftMonitor, OnlyTheLastWindowCountsAndTheThresholdIsStrict) {
     // 21 right and 9 wrong is exactly 0.7: no drop. One more wrong pushes the oldest out.
     for (bool oldestRight : {true, false}) {
-        DriftMonitor monitor(30, 15, 0.7);
-        record(monitor, oldestRight ? 21 : 9, oldestRight);
-        record(monitor, oldestRight ? 9 : 21, !oldestRight);
-        EXPECT_EQ(monitor.accuracy(), 21.0 / 30.0);
-        EXPECT_FALSE(monitor.accuracyDropped());
-        monitor.record(false);
-        EXPECT_EQ(monitor.accuracy(), oldestRight ? 20.0 / 30.0 : 21.0 / 30.0);
-        EXPECT_EQ(monitor.accuracyDropped(), oldestRight);
+        DriftMonitor window(30, 15, 0.7);
+        record(window, oldestRight ? 21 : 9, oldestRight);
+        record(window, oldestRight ? 9 : 21, !oldestRight);
+        EXPECT_EQ(window.accuracy(), 21.0 / 30.0);
+        EXPECT_FALSE(window.accuracyDropped());
+        window.record(false);
+        EXPECT_EQ(window.accuracy(), oldestRight ? 20.0 / 30.0 : 21.0 / 30.0);
+        EXPECT_EQ(window.accuracyDropped(), oldestRight);
     }
 }

@@ -97,12 +97,7 @@ TEST(PoseFilter, AngularSpeedUsesYawAndPitchOnly) {
 }
 
 TEST(PoseHistory, PruningRemovesTheLeadingRunOlderThanTheSpan) {
-    struct Case {
-        const char* what;
-        double span;
-        std::vector<double> appended, kept;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, double, std::vector<double>, std::vector<double>> cases[] = {
         {"the entry exactly at the cutoff stays", 2.0, {0, 1, 2}, {0, 1, 2}},
         {"older than the cutoff", 2.0, {0, 1, 2, 2.5}, {1, 2, 2.5}},
         {"an older entry behind a newer one waits", 2.0, {5, 1, 6}, {5, 1, 6}},
@@ -111,15 +106,15 @@ TEST(PoseHistory, PruningRemovesTheLeadingRunOlderThanTheSpan) {
         {"a NaN time prunes nothing", 2.0, {9.9, NAN, 10}, {9.9, NAN, 10}},
         {"and goes with the run in front of it", 2.0, {9.9, NAN, 10, 11.95}, {10, 11.95}},
     };
-    for (const auto& c : cases) {
-        PoseHistory history(c.span);
+    for (const auto& [what, span, appended, expected] : cases) {
+        PoseHistory history(span);
         std::vector<double> kept;
-        for (double t : c.appended)
+        for (double t : appended)
             history.append(pose(0), t);
         for (const auto& entry : history.entries())
             kept.push_back(entry.time);
         // Compared as text, where NaN equals NaN.
-        EXPECT_EQ(testing::PrintToString(kept), testing::PrintToString(c.kept)) << c.what;
+        EXPECT_EQ(testing::PrintToString(kept), testing::PrintToString(expected)) << what;
     }
 }
 

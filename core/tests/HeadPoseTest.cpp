@@ -23,7 +23,7 @@ PoseHistory historyOf(const std::vector<std::pair<HeadPose, double>>& entries) {
 
 } // namespace
 
-TEST(HeadPose, FeaturesSkipRollAndFloorTheFaceSizeBeforeTheLog) {
+TEST(HeadPose, FeaturesSkipRollAndFloorTheFaceSizeBeforeTheLogAndAnglesConvert) {
     EXPECT_EQ((HeadPose{0.1, -0.2, 0.3, 0.5, 0.4, 0.2}.features()),
               (HeadPose::Features{0.1, -0.2, 0.5, 0.4, std::log(0.2)}));
     for (double size : {0.0, -1.0, 0.0005, 0.001})
@@ -31,9 +31,6 @@ TEST(HeadPose, FeaturesSkipRollAndFloorTheFaceSizeBeforeTheLog) {
     // A NaN size stays NaN rather than being floored into a plausible value.
     auto broken = HeadPose{NAN, 0, 0, 0, 0, NAN}.features();
     EXPECT_TRUE(std::isnan(broken[0]) && std::isnan(broken[4]));
-}
-
-TEST(HeadPose, AngleConversions) {
     EXPECT_EQ(radians(180.0), 3.141592653589793);
     EXPECT_EQ(degrees(3.141592653589793), 180.0);
 }

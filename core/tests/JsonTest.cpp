@@ -20,10 +20,6 @@ template <typename Read> std::string errorOf(std::string_view text, Read read) {
     }
 }
 
-bool accepts(std::string_view text) {
-    return errorOf(text, [](Reader& in) { in.skipValue(); }).empty();
-}
-
 std::string written(std::string_view value) {
     json::Writer out;
     out.string(value);
@@ -33,9 +29,11 @@ std::string written(std::string_view value) {
 } // namespace
 
 TEST(JsonStream, AcceptsExactlyWhatTheJsonGrammarAllows) {
-    // The library is the reference.
-    auto expect = [](bool accepted, std::initializer_list<std::string> texts) {
-        for (const auto& text : texts) {
+    auto accepts = [](std::string_view text) {
+        return errorOf(text, [](Reader& in) { in.skipValue(); }).empty();
+    };
+    auto expect = [&](bool accepted, std::initializer_list<std::string> texts) {
+        for (const auto& text : texts) { // the library is the reference
             EXPECT_EQ(accepts(text), accepted) << text;
             EXPECT_EQ(nlohmann::json::accept(text), accepted) << text;
         }

@@ -133,10 +133,9 @@ TEST(ScreenModelTraining, SeparatesDisplaysDeterministicallyInAnyOrderAndIgnores
     EXPECT_EQ(model->accuracy(synthetic(ids, 50, 0, 99)), 1.0);
     EXPECT_FALSE(model->predict(facing(model->envelopes[1].mean[0], model->envelopes[1].mean[1])).offScreen);
     EXPECT_TRUE(model->predict(facing(0, 1.2)).offScreen); // looking far above every display
-    // Permuting the displays permutes classes and envelopes.
     auto permuted = ScreenModel::train(samples, {"C", "A", "D", "B"}, defaults);
     ASSERT_TRUE(permuted);
-    const int from[] = {2, 0, 3, 1};
+    const int from[] = {2, 0, 3, 1}; // permuting the displays permutes classes and envelopes
     for (int k = 0; k < 4; ++k) {
         EXPECT_EQ(permuted->envelopes[k], model->envelopes[from[k]]);
         for (int i = 0; i < 6; ++i)
@@ -169,7 +168,6 @@ TEST(ScreenModelPrediction, ProbabilitiesAndTheNearestEnvelopeDecideOffScreen) {
     EXPECT_NEAR(p.probabilities[1], 1 / (1 + std::exp(-0.3)), 1e-15);
     EXPECT_NEAR(p.envelopeDistance, 3, 1e-12);
     auto away = model.predict(facing(-0.5));
-    EXPECT_NEAR(away.envelopeDistance, 5, 1e-12);
     EXPECT_TRUE(away.offScreen);
     EXPECT_EQ(away.best(), "A"); // off-screen still names a display
     EXPECT_EQ(model.predict(facing(5, 5)).envelopeDistance, 0);
@@ -188,7 +186,6 @@ TEST(ScreenModelScores, SeparationIsTheWorstDisplaysMeanConfidence) {
     // p(A) = 0.9 at yaw -ln 9; p(B) = 0.6 at yaw ln 1.5.
     auto a = sample("A", Source::calibration, -std::log(9.0));
     auto b = sample("B", Source::calibration, std::log(1.5));
-    a.pose.faceSize = b.pose.faceSize = 1;
     EXPECT_NEAR(model.separationScore({a, b, a, b, sample("Z", Source::click)}), 0.6, 1e-12);
     EXPECT_NEAR(model.separationScore({b, a, a}), 0.6, 1e-12); // a display with one sample counts too
     EXPECT_EQ(model.separationScore({sample("Z", Source::click)}), 1);

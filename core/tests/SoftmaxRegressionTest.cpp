@@ -10,12 +10,8 @@ using namespace orvane;
 using Rows = std::vector<SoftmaxRegression::Row>;
 
 TEST(LinearSolver, SolvesWithRowSwapsWhereTheDiagonalStartsAtZeroAndRefusesSingularSystems) {
-    const std::vector<std::vector<double>> a{{0, 1, 2}, {1, 0, 3}, {4, -3, 8}};
-    const std::vector<double> b{5, 7, 15};
-    auto x = LinearSolver::solve(a, b);
-    ASSERT_TRUE(x && x->size() == 3);
-    for (std::size_t r = 0; r < 3; ++r)
-        EXPECT_NEAR(a[r][0] * (*x)[0] + a[r][1] * (*x)[1] + a[r][2] * (*x)[2], b[r], 1e-12) << r;
+    EXPECT_EQ(LinearSolver::solve({{0, 1, 2}, {1, 0, 3}, {4, -3, 8}}, {5, 7, 15}),
+              (std::vector<double>{4, 3, 1}));
     // Singular and malformed systems are refused; a pivot must be greater than 1e-14.
     EXPECT_FALSE(LinearSolver::solve({{1, 2}, {2, 4}}, {1, 2}));
     EXPECT_FALSE(LinearSolver::solve({{1e-14}}, {1}));

@@ -102,16 +102,11 @@ TEST(SwitchDecider, ActiveScreenChangesDropTheCandidate) {
     run(looking, {{facing("B"), 1.0, dwelling("B", 0)},
                   {facing("A", 0.5001), 1.05, Decider::OnActiveScreen{}}, // at once, even when not confident
                   {facing("B"), 1.1, dwelling("B", 0)}});
-
-    // setActiveScreen() drops it only on a change.
-    Decider decider({});
-    decider.setActiveScreen("A");
-    run(decider, {{facing("B"), 0.0, dwelling("B", 0)}});
-    decider.setActiveScreen("A");
-    run(decider, {{facing("B"), 0.15, dwelling("B", 0.5)}});
-    decider.setActiveScreen("C");
-    EXPECT_EQ(decider.status(), dwelling("B", 0.5)); // the status is left alone
-    run(decider, {{facing("B"), 0.2, dwelling("B", 0)}});
+    looking.setActiveScreen("A"); // setActiveScreen() drops it only on a change
+    run(looking, {{facing("B"), 1.25, dwelling("B", (1.25 - 1.1) / 0.3)}});
+    looking.setActiveScreen("C");
+    EXPECT_EQ(looking.status(), dwelling("B", (1.25 - 1.1) / 0.3)); // the status is left alone
+    run(looking, {{facing("B"), 1.3, dwelling("B", 0)}});
 }
 
 TEST(SwitchDecider, ZeroDwellAndTimeGoingBackwards) {
@@ -121,8 +116,6 @@ TEST(SwitchDecider, ZeroDwellAndTimeGoingBackwards) {
     run(decider, {{facing("A"), 0.0, Decider::WaitingForKeyboard{"A"}, {}, {0.2, 9.0, false, false}},
                   {facing("C"), 0.05, Decider::WaitingForKeyboard{"C"}, {}, {0.2, 9.0, false, false}},
                   {facing("C"), 0.1, Decider::WaitingForKeyboard{"C"}, "C"}});
-    Decider fresh(instant);
-    run(fresh, {{facing("A"), 0.0, Decider::NoFace{}, "A"}}); // never dwelling
 
     Decider backwards({});
     run(backwards, {{facing("B"), 10.0, dwelling("B", 0)},

@@ -17,10 +17,6 @@ namespace {
 
 const WallTime base = WallTime{} + 1741944413s; // 2025-03-14T09:26:53Z
 
-WallTime at(std::chrono::seconds sinceEpoch) {
-    return WallTime{} + sinceEpoch;
-}
-
 LabeledSample click(const std::string& screen, std::chrono::seconds offset, double yaw = 0) {
     return {HeadPose{yaw, 0, 0, 0.5, 0.5, 0.2}, screen, Source::click, base + offset};
 }
@@ -93,10 +89,10 @@ TEST(CalibrationProfile, AddClickDropsTheFirstStoredOldestClickOfThatScreenOnly)
 
 TEST(DateTime, ParsesExactlyTheStoredFormToTheExactInstant) {
     EXPECT_EQ(parseDateTime("2025-03-14T09:26:53Z"), base);
-    EXPECT_EQ(parseDateTime("2024-02-29T00:00:00Z"), at(1709164800s));
+    EXPECT_EQ(parseDateTime("2024-02-29T00:00:00Z"), WallTime{} + 1709164800s);
     // The first and last years the clock can hold.
-    EXPECT_EQ(parseDateTime("1678-01-01T00:00:00Z"), at(-9214560000s));
-    EXPECT_EQ(parseDateTime("2261-12-31T23:59:59Z"), at(9214646399s));
+    EXPECT_EQ(parseDateTime("1678-01-01T00:00:00Z"), WallTime{} - 9214560000s);
+    EXPECT_EQ(parseDateTime("2261-12-31T23:59:59Z"), WallTime{} + 9214646399s);
     // Other forms, impossible dates and years the clock cannot hold are refused.
     for (const char* text :
          {"2025-03-14T09:26:53", "2025-03-14T09:26:53.000Z", "2025-03-14T09:26:53+00:00",
@@ -114,7 +110,7 @@ TEST(DateTime, ParsesExactlyTheStoredFormToTheExactInstant) {
 TEST(DateTime, FormattingAndParsingRoundTripOverTheWholeRange) {
     // Steps of a prime number of seconds cross months, leap days and both sides of 1970; the
     // truncation of fractions is the profile encoder's test.
-    for (auto t = at(-9214560000s); t < at(9214646399s); t += 7919s * 1117)
+    for (auto t = WallTime{} - 9214560000s; t < WallTime{} + 9214646399s; t += 7919s * 1117)
         EXPECT_EQ(parseDateTime(formatDateTime(t)), t) << formatDateTime(t);
 }
 
@@ -127,14 +123,12 @@ TEST(ProfileJson, EncodesCompactlyInFieldOrderWithWholeSecondsAndRoundTripsAllEl
               R"("calibratedAt":"2025-03-14T09:26:53Z","calibrationSamples":[],"clickSamples":[)"
               R"({"pose":{"yaw":0.5,"pitch":-1,"roll":0,"faceX":0.25,"faceY":0.75,"faceSize":0.125},)"
               R"("screenID":"A","source":"click","time":"2025-03-14T09:26:54Z"}]})");
-
     // A round trip loses only fractions of seconds and invalid UTF-8.
     profile = sampleProfile();
     profile.calibratedAt += 999999us;
     profile.calibrationSamples[0].pose = {0.1 + 0.2, -1e-300, 5e-324, -0.0, 1.0 / 3.0, 1e308};
     profile.clickSamples[0].time = WallTime{} - 1500ms; // before 1970 the fraction still goes to the past
     profile.displays[0].name = "Dell\xff\xc3";          // replaced rather than failing the save
-
     auto text = encodeProfile(profile);
     ASSERT_TRUE(text) << text.error;
     auto back = decodeProfile(*text.value);
@@ -240,10 +234,8 @@ TEST(ProfileJson, DamagedDocumentsNeverCrashOrDecodePartially) {
         EXPECT_TRUE(sound(variant)) << what;
         decodeProfile(variant) ? ++decoded : ++failed;
     };
-
     for (std::size_t length = 0; length < text.size(); ++length)
         EXPECT_FALSE(decodeProfile(text.substr(0, length)));
-
     // Every value in the document, leaves and containers, swapped for values of every kind and for
     // tokens that no tree holds: overflowing numbers, broken UTF-8.
     std::set<std::string> pointers;
@@ -268,7 +260,6 @@ TEST(ProfileJson, DamagedDocumentsNeverCrashOrDecodePartially) {
             for (const auto& token : *tokens)
                 check(marked.substr(0, at) + token + marked.substr(at + 4), pointer + " = " + token);
     }
-
     // Duplicate keys (the last one counts) and deep nesting, whole and as a member.
     check("{\"version\":\"x\"," + text.substr(1), "duplicate version, bad first");
     check(text.substr(0, text.size() - 1) + ",\"cameraID\":null}", "duplicate cameraID, null last");
@@ -279,7 +270,6 @@ TEST(ProfileJson, DamagedDocumentsNeverCrashOrDecodePartially) {
     for (int i = 0; i < 100000; ++i)
         objects += "{\"a\":";
     check(objects + "1" + std::string(100000, '}'), "nested objects");
-
     // Random damage: flipped, inserted, deleted and repeated bytes.
     std::mt19937 random(20250314);
     const std::string alphabet = "{}[]\":,0123456789.-+eE tfnrul\\\x80\xff";

@@ -66,7 +66,7 @@ TEST(OneEuroFilter, ConstantInputStaysPutNaNSticksUntilResetAndANaNTimeRestarts)
     EXPECT_EQ(filter.filter(4.0, t += 0.1), 4.0);
 }
 
-TEST(PoseFilter, EachFieldGoesThroughItsOwnFilter) {
+TEST(PoseFilter, EachFieldGoesThroughItsOwnFilterAndTheAngularSpeedUsesYawAndPitchOnly) {
     PoseFilter filter(1.2, 1.5);
     const HeadPose first{0.1, -0.2, 0.3, 0.5, 0.4, 0.2}, second{1, 2, 3, 4, 5, 6};
     EXPECT_EQ(filter.filter(first, 1.0), first);
@@ -80,10 +80,7 @@ TEST(PoseFilter, EachFieldGoesThroughItsOwnFilter) {
         alone.filter(first.*field, 1.0);
         EXPECT_EQ(out.*field, alone.filter(second.*field, 1.1)) << minCutoff << " " << beta;
     }
-}
-
-TEST(PoseFilter, AngularSpeedUsesYawAndPitchOnly) {
-    PoseFilter filter(1.2, 1.5);
+    filter.reset(); // the angular speed uses yaw and pitch only
     filter.filter({0, 0, 0, 0.5, 0.5, 0.2}, 0.0);
     filter.filter({0, 0, 2.0, 0.9, 0.1, 0.6}, 0.1); // roll and face box move fast
     EXPECT_EQ(filter.angularSpeed(), 0.0);
@@ -124,13 +121,11 @@ TEST(PoseHistory, SteadyPoseAveragesTheWindowWithLateFrameSlackWithinAYawAndPitc
               pose(0));
     history.removeAll();
     EXPECT_FALSE(history.steadyPose(10.0, 0.3, 0, 1.0)); // an empty selection even when none is required
-
     // The spread limit is inclusive and checks yaw and pitch only: roll and the face box move a lot,
     // the yaw range equals the limit. A NaN angle is never steady.
     auto steady =
         historyOf({{{0.25, 0.0, -1.0, 0.0, 0.0, 0.1}, 9.8}, {{0.75, 0.5, 1.0, 1.0, 1.0, 0.9}, 9.9}});
     EXPECT_EQ(steady.steadyPose(10.0, 0.3, 2, 0.5), (HeadPose{0.5, 0.25, 0.0, 0.5, 0.5, 0.5}));
-
     for (const auto& unsteady : {historyOf({{pose(0, 0.25), 9.8}, {pose(0, std::nextafter(0.75, 1.0)), 9.9}}),
                                  historyOf({{pose(NAN), 9.8}, {pose(0.1), 9.9}}),
                                  historyOf({{pose(0.1), 9.8}, {pose(0.1, NAN), 9.9}})})

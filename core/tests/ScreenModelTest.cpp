@@ -50,8 +50,7 @@ std::vector<LabeledSample> synthetic(const std::vector<std::string>& ids, int ca
     return samples;
 }
 
-// The log-odds of B equal the yaw (scales 1, centre 0); A's envelope has a spread of 0.1 around the
-// origin, B's lies far away.
+// B's log-odds equal the yaw; A's envelope has a spread of 0.1 around the origin, B's lies far away.
 ScreenModel handMade() {
     ScreenModel model;
     model.screenIDs = {"A", "B"};

@@ -19,7 +19,6 @@ std::optional<ScreenPrediction> facing(const std::string& screen, double p = 0.9
 
 const std::optional<ScreenPrediction> noFace;
 const ScreenPrediction away{{0.9, 0.1}, {"A", "B"}, true, 5.0};
-const InputActivity idle = InputActivity::idle;
 
 Status dwelling(const std::string& target, double progress) {
     return Decider::Dwelling{target, progress};
@@ -31,7 +30,7 @@ struct Frame {
     double now;
     Status status;
     std::optional<std::string> switchTo = std::nullopt;
-    InputActivity input = idle;
+    InputActivity input = InputActivity::idle;
 };
 
 void record(DriftMonitor& monitor, int count, bool correct) {
@@ -116,7 +115,6 @@ TEST(SwitchDecider, ZeroDwellAndTimeGoingBackwards) {
     run(decider, {{facing("A"), 0.0, Decider::WaitingForKeyboard{"A"}, {}, {0.2, 9.0, false, false}},
                   {facing("C"), 0.05, Decider::WaitingForKeyboard{"C"}, {}, {0.2, 9.0, false, false}},
                   {facing("C"), 0.1, Decider::WaitingForKeyboard{"C"}, "C"}});
-
     Decider backwards({});
     run(backwards, {{facing("B"), 10.0, dwelling("B", 0)},
                     {facing("B"), 9.0, dwelling("B", -1.0 / 0.3)},
@@ -135,10 +133,9 @@ TEST(SwitchDecider, MalformedAndNaNInputNeverLetASwitchThrough) {
                   {ScreenPrediction{{NAN, 0.1}, {"A", "B"}, false, 0}, 0.7, Decider::Uncertain{}},
                   {facing("B"), 1.0, dwelling("B", 0)},
                   {facing("B"), 1.3, Decider::WaitingForPointer{"B"}, {}, {NAN, NAN, false, false}}});
-    EXPECT_FALSE(decider.update(facing("B"), idle, NAN));
+    EXPECT_FALSE(decider.update(facing("B"), {}, NAN));
     EXPECT_TRUE(std::isnan(std::get<Decider::Dwelling>(decider.status()).progress));
     run(decider, {{noFace, 1.4, Decider::NoFace{}}}); // NaN last-seen time: no tolerance
-
     Decider single({});
     run(single, {{ScreenPrediction{{1.0}, {"A"}, false, 0}, 0.0, dwelling("A", 0)}});
 }

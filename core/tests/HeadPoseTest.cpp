@@ -45,8 +45,7 @@ TEST(OneEuroFilter, WorkedExampleThenRepeatedOrEarlierTimesAndResetsRestartAtThe
         if (restart < 0) filter.reset(); // then even an earlier time is fine
         EXPECT_EQ(filter.filter(5.0, restart), 5.0) << restart;
         EXPECT_EQ(filter.speed(), 0.0) << restart;
-        // Running on gives the worked example again, shifted.
-        EXPECT_NEAR(filter.filter(6.0, restart + 0.1), 5.814496, 1e-6) << restart;
+        EXPECT_NEAR(filter.filter(6.0, restart + 0.1), 5.814496, 1e-6) << restart; // the example, shifted
     }
 }
 
@@ -121,8 +120,7 @@ TEST(PoseHistory, SteadyPoseAveragesTheWindowWithLateFrameSlackWithinAYawAndPitc
               pose(0));
     history.removeAll();
     EXPECT_FALSE(history.steadyPose(10.0, 0.3, 0, 1.0)); // an empty selection even when none is required
-    // The spread limit is inclusive and checks yaw and pitch only: roll and the face box move a lot,
-    // the yaw range equals the limit. A NaN angle is never steady.
+    // The spread limit is inclusive, for yaw and pitch only (roll and face box move); NaN is never steady.
     auto steady =
         historyOf({{{0.25, 0.0, -1.0, 0.0, 0.0, 0.1}, 9.8}, {{0.75, 0.5, 1.0, 1.0, 1.0, 0.9}, 9.9}});
     EXPECT_EQ(steady.steadyPose(10.0, 0.3, 2, 0.5), (HeadPose{0.5, 0.25, 0.0, 0.5, 0.5, 0.5}));

@@ -79,8 +79,7 @@ TEST(ScreenModelWeights, EachDisplayCarriesOneUnitAndClicksTakeACappedShareNewes
     EXPECT_DOUBLE_EQ(ws[0].weight, 0.05);
     EXPECT_DOUBLE_EQ(sum(10, 50), 0.5);
     EXPECT_DOUBLE_EQ(ws[59].weight, 0.1);
-    // A's clicks follow its calibration samples, newest first.
-    EXPECT_EQ(ws[10].sample.time, at(139));
+    EXPECT_EQ(ws[10].sample.time, at(139)); // A's clicks follow its calibration samples, newest first
     EXPECT_EQ(ws[49].sample.time, at(100));
     ws = ScreenModel::sampleWeights(repeated(5, "A", Source::calibration) + repeated(121, "A", Source::click),
                                     {"A", "B"}, defaults);
@@ -101,8 +100,7 @@ TEST(ScreenModelEnvelope, WeightedMeanAndFlooredCovariance) {
     auto e = ScreenModel::Envelope::fit({{{0, 0.1}, 1}, {{0.2, 0.1}, 3}}, {0.1, 0.1});
     ASSERT_TRUE(e);
     EXPECT_NEAR(e->mean[0], 0.15, 1e-15);
-    // Yaw variance (0.0225 + 3 * 0.0025) / 4 = 0.0075, plus the floor's 0.01.
-    EXPECT_NEAR(e->inverseCovariance[0][0], 1 / 0.0175, 1e-9);
+    EXPECT_NEAR(e->inverseCovariance[0][0], 1 / 0.0175, 1e-9); // yaw variance 0.0075 plus the floor's 0.01
     auto coinciding = ScreenModel::Envelope::fit({{{0.3, -0.2}, 1}, {{0.3, -0.2}, 2}}, {0.1, 0.1});
     ASSERT_TRUE(coinciding);
     EXPECT_NEAR(coinciding->inverseCovariance[1][1], 100, 1e-9);
@@ -117,8 +115,7 @@ TEST(ScreenModelTraining, AbsentWithoutTwoDisplaysWithSamplesOrAFittableEnvelope
     auto samples = synthetic({"A", "B"}, 20, 0);
     EXPECT_FALSE(ScreenModel::train(samples, {"A"}, defaults));
     EXPECT_FALSE(ScreenModel::train(samples, {"A", "B", "C"}, defaults));
-    // A NaN pose leaves its envelope singular: absent, not a crash.
-    samples[0].pose.yaw = NAN;
+    samples[0].pose.yaw = NAN; // leaves its envelope singular: absent, not a crash
     EXPECT_FALSE(ScreenModel::train(samples, {"A", "B"}, defaults));
 }
 
@@ -182,9 +179,8 @@ TEST(ScreenModelPrediction, ProbabilitiesAndTheNearestEnvelopeDecideOffScreen) {
 
 TEST(ScreenModelScores, SeparationIsTheWorstDisplaysMeanConfidence) {
     auto model = handMade();
-    // p(A) = 0.9 at yaw -ln 9; p(B) = 0.6 at yaw ln 1.5.
-    auto a = sample("A", Source::calibration, -std::log(9.0));
-    auto b = sample("B", Source::calibration, std::log(1.5));
+    auto a = sample("A", Source::calibration, -std::log(9.0)); // p(A) = 0.9
+    auto b = sample("B", Source::calibration, std::log(1.5));  // p(B) = 0.6
     EXPECT_NEAR(model.separationScore({a, b, a, b, sample("Z", Source::click)}), 0.6, 1e-12);
     EXPECT_NEAR(model.separationScore({b, a, a}), 0.6, 1e-12); // a display with one sample counts too
     EXPECT_EQ(model.separationScore({sample("Z", Source::click)}), 1);

@@ -12,9 +12,8 @@ using Rows = std::vector<SoftmaxRegression::Row>;
 TEST(LinearSolver, SolvesWithRowSwapsWhereTheDiagonalStartsAtZeroAndRefusesSingularSystems) {
     EXPECT_EQ(LinearSolver::solve({{0, 1, 2}, {1, 0, 3}, {4, -3, 8}}, {5, 7, 15}),
               (std::vector<double>{4, 3, 1}));
-    // Singular and malformed systems are refused; a pivot must be greater than 1e-14.
     EXPECT_FALSE(LinearSolver::solve({{1, 2}, {2, 4}}, {1, 2}));
-    EXPECT_FALSE(LinearSolver::solve({{1e-14}}, {1}));
+    EXPECT_FALSE(LinearSolver::solve({{1e-14}}, {1})); // a pivot must be greater than 1e-14
     EXPECT_EQ(LinearSolver::solve({{2e-14}}, {1}), std::vector<double>{1 / 2e-14});
     EXPECT_FALSE(LinearSolver::solve({{NAN, 0}, {0, 1}}, {1, 1}));
     EXPECT_FALSE(LinearSolver::solve({{1, 0}}, {1, 1}));      // too few rows

@@ -33,11 +33,6 @@ struct Frame {
     InputActivity input = InputActivity::idle;
 };
 
-void record(DriftMonitor& monitor, int count, bool correct) {
-    for (int i = 0; i < count; ++i)
-        monitor.record(correct);
-}
-
 void run(Decider& decider, const std::vector<Frame>& frames) {
     for (const auto& frame : frames) {
         SCOPED_TRACE(testing::Message() << "at " << frame.now);
@@ -141,6 +136,10 @@ TEST(SwitchDecider, MalformedAndNaNInputNeverLetASwitchThrough) {
 }
 
 TEST(DriftMonitor, DropBelowAStrictThresholdOverTheLastWindowOnlyOnceTheMinimumCountIsReached) {
+    auto record = [](DriftMonitor& monitor, int count, bool correct) {
+        while (count-- > 0)
+            monitor.record(correct);
+    };
     DriftMonitor monitor(30, 15, 0.7);
     for (const char* state : {"new", "reset"}) {
         EXPECT_FALSE(monitor.accuracy()) << state;

@@ -20,12 +20,6 @@ template <typename Read> std::string errorOf(std::string_view text, Read read) {
     }
 }
 
-std::string written(std::string_view value) {
-    json::Writer out;
-    out.string(value);
-    return out.take();
-}
-
 } // namespace
 
 TEST(JsonStream, AcceptsExactlyWhatTheJsonGrammarAllows) {
@@ -63,6 +57,11 @@ TEST(JsonStream, StringsDecodeLikeTheLibraryDecodesThem) {
 }
 
 TEST(JsonStream, WrittenStringsAreEscapedAndInvalidBytesReplaced) {
+    auto written = [](std::string_view value) {
+        json::Writer out;
+        out.string(value);
+        return out.take();
+    };
     EXPECT_EQ(written("a\"b\\c\n\x01\x1f\x7f"), "\"a\\\"b\\\\c\\n\\u0001\\u001f\x7f\"");
     EXPECT_EQ(written("\xc3\xa9\xf0\x9f\x98\x80"), "\"\xc3\xa9\xf0\x9f\x98\x80\"");
     EXPECT_EQ(written("x\xff\xc3"), "\"x\xef\xbf\xbd\xef\xbf\xbd\"");

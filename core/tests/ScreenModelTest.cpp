@@ -175,6 +175,8 @@ TEST(ScreenModelPrediction, ProbabilitiesAndTheNearestEnvelopeDecideOffScreen) {
     EXPECT_FALSE(nan.offScreen);
     model.envelopes.clear();
     EXPECT_EQ(model.predict(facing(0)).envelopeDistance, INFINITY);
+    model.center[0] = 0.2; // features are taken relative to the centre
+    EXPECT_NEAR(model.predict(facing(0.5)).probabilities[1], 1 / (1 + std::exp(-0.3)), 1e-15);
 }
 
 TEST(ScreenModelScores, SeparationIsTheWorstDisplaysMeanConfidence) {

@@ -130,9 +130,8 @@ TEST(SwitchDecider, MalformedAndNaNInputNeverLetASwitchThrough) {
                   {facing("B"), 1.3, Decider::WaitingForPointer{"B"}, {}, {NAN, NAN, false, false}}});
     EXPECT_FALSE(decider.update(facing("B"), {}, NAN));
     EXPECT_TRUE(std::isnan(std::get<Decider::Dwelling>(decider.status()).progress));
-    run(decider, {{noFace, 1.4, Decider::NoFace{}}}); // NaN last-seen time: no tolerance
-    Decider single({});
-    run(single, {{ScreenPrediction{{1.0}, {"A"}, false, 0}, 0.0, dwelling("A", 0)}});
+    run(decider, {{noFace, 1.4, Decider::NoFace{}}, // NaN last-seen time: no tolerance
+                  {ScreenPrediction{{1.0}, {"A"}, false, 0}, 1.5, dwelling("A", 0)}}); // a single display
 }
 
 TEST(DriftMonitor, DropBelowAStrictThresholdOverTheLastWindowOnlyOnceTheMinimumCountIsReached) {

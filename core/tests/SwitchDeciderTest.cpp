@@ -125,6 +125,7 @@ TEST(SwitchDecider, MalformedAndNaNInputNeverLetASwitchThrough) {
     Decider decider({});
     run(decider, {{ScreenPrediction{}, 0.0, Decider::NoFace{}},
                   {ScreenPrediction{{0.1, 0.9}, {"A"}, false, 0}, 0.5, Decider::NoFace{}}, // best has no ID
+                  {ScreenPrediction{{}, {"A"}, false, 0}, 0.6, Decider::NoFace{}}, // nor a probability
                   {ScreenPrediction{{NAN, 0.1}, {"A", "B"}, false, 0}, 0.7, Decider::Uncertain{}},
                   {facing("B"), 1.0, dwelling("B", 0)},
                   {facing("B"), 1.3, Decider::WaitingForPointer{"B"}, {}, {NAN, NAN, false, false}}});

@@ -33,13 +33,6 @@ std::vector<LabeledSample> operator+(std::vector<LabeledSample> a, const std::ve
     return a;
 }
 
-double totalWeight(const std::vector<ScreenModel::WeightedSample>& ws, const std::string& id, Source source) {
-    double sum = 0;
-    for (const auto& w : ws)
-        if (w.sample.screenID == id && w.sample.source == source) sum += w.weight;
-    return sum;
-}
-
 // Displays 0.6 rad (about 34 degrees) apart in yaw, the head anywhere on each; the face box moves with it.
 std::vector<LabeledSample> synthetic(const std::vector<std::string>& ids, int calibration, int clicks,
                                      unsigned seed = 7) {
@@ -48,21 +41,16 @@ std::vector<LabeledSample> synthetic(const std::vector<std::string>& ids, int ca
     std::vector<LabeledSample> samples;
     for (int i = 0; i < calibration + clicks; ++i)
         for (std::size_t k = 0; k < ids.size(); ++k) {
-            double yaw = (double(k) - double(ids.size() - 1) / 2) * 0.6 + across(rng);
-            double pitch = (k % 2 ? 0.05 : -0.05) + across(rng) / 2;
-            HeadPose pose{yaw,
-                          pitch,
-                          across(rng) / 10,
-                          0.5 - 0.2 * yaw + across(rng) / 10,
-                          0.45 + 0.1 * pitch + across(rng) / 10,
-                          0.2 + across(rng) / 30};
+            const double yaw = (double(k) - double(ids.size() - 1) / 2) * 0.6 + across(rng),
+                         pitch = (k % 2 ? 0.05 : -0.05) + across(rng) / 2, roll = across(rng) / 10,
+                         x = across(rng) / 10, y = across(rng) / 10, size = across(rng) / 30;
+            HeadPose pose{yaw, pitch, roll, 0.5 - 0.2 * yaw + x, 0.45 + 0.1 * pitch + y, 0.2 + size};
             samples.push_back({pose, ids[k], i < calibration ? Source::calibration : Source::click, at(i)});
         }
     return samples;
 }
 
-// The log-odds of B equal the yaw (scales 1, centre 0); A's envelope has a spread of 0.1 around the
-// origin, B's lies far away.
+// B's log-odds equal the yaw; A's envelope has a spread of 0.1 around the origin, B's lies far away.
 ScreenModel handMade() {
     ScreenModel model;
     model.screenIDs = {"A", "B"};
@@ -84,20 +72,20 @@ TEST(ScreenModelWeights, EachDisplayCarriesOneUnitAndClicksTakeACappedShareNewes
                                              repeated(10, "B", Source::calibration),
                                          {"A", "B"}, defaults);
     ASSERT_EQ(ws.size(), 60u);
+    auto sum = [&](int from, int to) {
+        return std::accumulate(ws.begin() + from, ws.begin() + to, 0.0,
+                               [](double s, auto& w) { return s + w.weight; });
+    };
     EXPECT_DOUBLE_EQ(ws[0].weight, 0.05);
-    EXPECT_DOUBLE_EQ(totalWeight(ws, "A", Source::click), 0.5);
+    EXPECT_DOUBLE_EQ(sum(10, 50), 0.5);
     EXPECT_DOUBLE_EQ(ws[59].weight, 0.1);
-    // A's clicks follow its calibration samples, newest first.
-    EXPECT_EQ(ws[10].sample.time, at(139));
+    EXPECT_EQ(ws[10].sample.time, at(139)); // A's clicks follow its calibration samples, newest first
     EXPECT_EQ(ws[49].sample.time, at(100));
-
     ws = ScreenModel::sampleWeights(repeated(5, "A", Source::calibration) + repeated(121, "A", Source::click),
                                     {"A", "B"}, defaults);
-    EXPECT_NEAR(totalWeight(ws, "A", Source::calibration), 1.0 / 3, 1e-15);
-    EXPECT_NEAR(totalWeight(ws, "A", Source::click), 2.0 / 3, 1e-15);
+    EXPECT_NEAR(sum(0, 5), 1.0 / 3, 1e-15); // the clicks' share is capped at twice the calibration's
     EXPECT_NEAR(ws[5 + 60].weight / ws[5].weight, 0.5, 1e-15); // the half-life, in newer clicks
     EXPECT_NEAR(ws[5 + 120].weight / ws[5].weight, 0.25, 1e-15);
-
     // Only clicks share the unit; equal times count the one given first as newer; Z is not listed.
     auto first = sample("A", Source::click, 0.1, 5), second = sample("A", Source::click, 0.2, 5);
     ws = ScreenModel::sampleWeights(
@@ -105,26 +93,19 @@ TEST(ScreenModelWeights, EachDisplayCarriesOneUnitAndClicksTakeACappedShareNewes
     ASSERT_EQ(ws.size(), 2u);
     EXPECT_EQ(ws[0].sample, first);
     EXPECT_GT(ws[0].weight, ws[1].weight);
-    EXPECT_NEAR(ws[0].weight + ws[1].weight, 1.0, 1e-15);
-    EXPECT_TRUE(ScreenModel::sampleWeights({}, {"A", "B"}, defaults).empty());
+    EXPECT_NEAR(sum(0, 2), 1.0, 1e-15);
 }
 
 TEST(ScreenModelEnvelope, WeightedMeanAndFlooredCovariance) {
     auto e = ScreenModel::Envelope::fit({{{0, 0.1}, 1}, {{0.2, 0.1}, 3}}, {0.1, 0.1});
     ASSERT_TRUE(e);
     EXPECT_NEAR(e->mean[0], 0.15, 1e-15);
-    // Yaw variance (0.0225 + 3 * 0.0025) / 4 = 0.0075, plus the floor's 0.01.
-    EXPECT_NEAR(e->inverseCovariance[0][0], 1 / 0.0175, 1e-9);
-
+    EXPECT_NEAR(e->inverseCovariance[0][0], 1 / 0.0175, 1e-9); // yaw variance 0.0075 plus the floor's 0.01
     auto coinciding = ScreenModel::Envelope::fit({{{0.3, -0.2}, 1}, {{0.3, -0.2}, 2}}, {0.1, 0.1});
     ASSERT_TRUE(coinciding);
-    EXPECT_NEAR(coinciding->mean[0], 0.3, 1e-15);
-    EXPECT_NEAR(coinciding->inverseCovariance[0][0], 100, 1e-9);
     EXPECT_NEAR(coinciding->inverseCovariance[1][1], 100, 1e-9);
     EXPECT_NEAR(coinciding->inverseCovariance[1][0], 0, 1e-12);
-    EXPECT_EQ(coinciding->distance(coinciding->mean[0], coinciding->mean[1]), 0.0);
     EXPECT_NEAR(coinciding->distance(0.6, -0.2), 3, 1e-9); // 0.3 rad at a spread of 0.1
-
     EXPECT_FALSE(ScreenModel::Envelope::fit({}, {0.1, 0.1}));
     EXPECT_FALSE(ScreenModel::Envelope::fit({{{0, 0}, 0}}, {0.1, 0.1}));
     EXPECT_FALSE(ScreenModel::Envelope::fit({{{0, 0}, 1}, {{0, 0}, 1}}, {0, 0})); // singular without floor
@@ -133,54 +114,34 @@ TEST(ScreenModelEnvelope, WeightedMeanAndFlooredCovariance) {
 TEST(ScreenModelTraining, AbsentWithoutTwoDisplaysWithSamplesOrAFittableEnvelope) {
     auto samples = synthetic({"A", "B"}, 20, 0);
     EXPECT_FALSE(ScreenModel::train(samples, {"A"}, defaults));
-    EXPECT_FALSE(ScreenModel::train(samples, {}, defaults));
-    EXPECT_FALSE(ScreenModel::train({}, {"A", "B"}, defaults));
     EXPECT_FALSE(ScreenModel::train(samples, {"A", "B", "C"}, defaults));
-    auto floorless = defaults;
-    floorless.envelopeFloor = 0;
-    EXPECT_FALSE(
-        ScreenModel::train(repeated(3, "A", Source::calibration) + repeated(3, "B", Source::calibration),
-                           {"A", "B"}, floorless));
-    // A NaN pose leaves its envelope singular: absent, not a crash.
-    samples[0].pose.yaw = NAN;
+    samples[0].pose.yaw = NAN; // leaves its envelope singular: absent, not a crash
     EXPECT_FALSE(ScreenModel::train(samples, {"A", "B"}, defaults));
 }
 
-TEST(ScreenModelTraining, SeparatesDisplaysDeterministicallyAndIgnoresUnknownOnes) {
-    auto samples = synthetic({"A", "B"}, 110, 300);
-    auto model = ScreenModel::train(samples, {"A", "B"}, defaults);
+TEST(ScreenModelTraining, SeparatesDisplaysDeterministicallyInAnyOrderAndIgnoresUnknownOnes) {
+    const std::vector<std::string> ids{"A", "B", "C", "D"};
+    auto samples = synthetic(ids, 110, 300);
+    auto model = ScreenModel::train(samples, ids, defaults);
     ASSERT_TRUE(model);
     EXPECT_EQ(model->accuracy(samples), 1.0);
     EXPECT_GT(model->separationScore(samples), 0.95);
-    EXPECT_EQ(model->accuracy(synthetic({"A", "B"}, 50, 0, 99)), 1.0);
-    for (const auto& e : model->envelopes) {
-        auto p = model->predict(facing(e.mean[0], e.mean[1]));
-        EXPECT_EQ(p.envelopeDistance, 0);
-        EXPECT_FALSE(p.offScreen);
-        EXPECT_NEAR(std::accumulate(p.probabilities.begin(), p.probabilities.end(), 0.0), 1, 1e-12);
-    }
+    EXPECT_EQ(model->accuracy(synthetic(ids, 50, 0, 99)), 1.0);
+    EXPECT_FALSE(model->predict(facing(model->envelopes[1].mean[0], model->envelopes[1].mean[1])).offScreen);
     EXPECT_TRUE(model->predict(facing(0, 1.2)).offScreen); // looking far above every display
-
-    // Bitwise deterministic, and samples of unlisted displays change nothing (not even the centre).
-    EXPECT_EQ(ScreenModel::train(samples, {"A", "B"}, defaults), model);
-    auto strangers = repeated(30, "Z", Source::calibration) + repeated(5, "Z", Source::click);
-    for (auto& s : strangers)
-        s.pose.yaw = 2;
-    EXPECT_EQ(ScreenModel::train(samples + strangers, {"A", "B"}, defaults), model);
-}
-
-TEST(ScreenModelTraining, PermutingTheDisplaysPermutesClassesAndEnvelopes) {
-    std::vector<std::string> ids{"A", "B", "C", "D"};
-    auto samples = synthetic(ids, 110, 300);
-    auto model = ScreenModel::train(samples, ids, defaults);
     auto permuted = ScreenModel::train(samples, {"C", "A", "D", "B"}, defaults);
-    ASSERT_TRUE(model && permuted);
-    const int from[] = {2, 0, 3, 1};
+    ASSERT_TRUE(permuted);
+    const int from[] = {2, 0, 3, 1}; // permuting the displays permutes classes and envelopes
     for (int k = 0; k < 4; ++k) {
         EXPECT_EQ(permuted->envelopes[k], model->envelopes[from[k]]);
         for (int i = 0; i < 6; ++i)
             EXPECT_NEAR(permuted->weights[k][i], model->weights[from[k]][i], 1e-7);
     }
+    // Bitwise deterministic, and samples of unlisted displays change nothing (not even the centre).
+    auto strangers = repeated(30, "Z", Source::calibration) + repeated(5, "Z", Source::click);
+    for (auto& s : strangers)
+        s.pose.yaw = 2;
+    EXPECT_EQ(ScreenModel::train(samples + strangers, ids, defaults), model);
 }
 
 TEST(ScreenModelTraining, IdenticalPosesGiveZeroWeightsAndEvenOdds) {
@@ -190,7 +151,6 @@ TEST(ScreenModelTraining, IdenticalPosesGiveZeroWeightsAndEvenOdds) {
     ASSERT_TRUE(model);
     for (const auto& row : model->weights)
         EXPECT_EQ(row, (std::array<double, 6>{}));
-    EXPECT_EQ(model->envelopes[0], model->envelopes[1]);
     EXPECT_EQ(model->envelopes[0], model->envelopes[2]);
     auto p = model->predict(HeadPose{0.4, -0.1, 0, 0.3, 0.3, 0.5});
     EXPECT_EQ(p.probabilities, std::vector<double>(3, 1.0 / 3));
@@ -202,15 +162,11 @@ TEST(ScreenModelPrediction, ProbabilitiesAndTheNearestEnvelopeDecideOffScreen) {
     auto p = model.predict(facing(0.3));
     ASSERT_EQ(p.screenIDs, model.screenIDs);
     EXPECT_NEAR(p.probabilities[1], 1 / (1 + std::exp(-0.3)), 1e-15);
-    EXPECT_NEAR(p.probabilities[0] + p.probabilities[1], 1, 1e-15);
     EXPECT_NEAR(p.envelopeDistance, 3, 1e-12);
-    EXPECT_FALSE(p.offScreen);
     auto away = model.predict(facing(-0.5));
-    EXPECT_NEAR(away.envelopeDistance, 5, 1e-12);
     EXPECT_TRUE(away.offScreen);
     EXPECT_EQ(away.best(), "A"); // off-screen still names a display
     EXPECT_EQ(model.predict(facing(5, 5)).envelopeDistance, 0);
-
     model.envelopes[0].inverseCovariance = {{{1, 0}, {0, 1}}};
     EXPECT_FALSE(model.predict(facing(4)).offScreen); // exactly at the threshold
     EXPECT_TRUE(model.predict(facing(4.000001)).offScreen);
@@ -219,20 +175,17 @@ TEST(ScreenModelPrediction, ProbabilitiesAndTheNearestEnvelopeDecideOffScreen) {
     EXPECT_FALSE(nan.offScreen);
     model.envelopes.clear();
     EXPECT_EQ(model.predict(facing(0)).envelopeDistance, INFINITY);
+    model.center[0] = 0.2; // features are taken relative to the centre
+    EXPECT_NEAR(model.predict(facing(0.5)).probabilities[1], 1 / (1 + std::exp(-0.3)), 1e-15);
 }
 
 TEST(ScreenModelScores, SeparationIsTheWorstDisplaysMeanConfidence) {
     auto model = handMade();
-    // p(A) = 0.9 at yaw -ln 9; p(B) = 0.6 at yaw ln 1.5.
-    auto a = sample("A", Source::calibration, -std::log(9.0));
-    auto b = sample("B", Source::calibration, std::log(1.5));
-    a.pose.faceSize = b.pose.faceSize = 1;
+    auto a = sample("A", Source::calibration, -std::log(9.0)); // p(A) = 0.9
+    auto b = sample("B", Source::calibration, std::log(1.5));  // p(B) = 0.6
     EXPECT_NEAR(model.separationScore({a, b, a, b, sample("Z", Source::click)}), 0.6, 1e-12);
-    EXPECT_NEAR(model.separationScore({a, a}), 0.9, 1e-12);
     EXPECT_NEAR(model.separationScore({b, a, a}), 0.6, 1e-12); // a display with one sample counts too
-    EXPECT_EQ(model.separationScore({}), 1);
     EXPECT_EQ(model.separationScore({sample("Z", Source::click)}), 1);
-
     EXPECT_EQ(model.accuracy({}), 0);
     auto mislabelled = a;
     mislabelled.screenID = "B";
@@ -245,11 +198,9 @@ TEST(ScreenModelJson, RoundTripKeepsEveryBitAndMalformedModelsAreRefusedNamingTh
     ASSERT_TRUE(model);
     auto text = encodeScreenModel(*model);
     ASSERT_TRUE(text) << text.error;
-    EXPECT_EQ(text.value->rfind("{\"screenIDs\":[\"A\",\"B\"],\"configuration\":{\"featureScales\":", 0), 0u);
     EXPECT_EQ(decodeScreenModel(*text.value).value, model);
     model->weights[1][3] = NAN;
     EXPECT_NE(encodeScreenModel(*model).error.find("\"weights[1][3]\""), std::string::npos);
-
     // Lists of the wrong length would make prediction read out of bounds.
     using J = json::Json;
     const std::pair<const char*, std::function<void(J&)>> cases[] = {
@@ -273,7 +224,4 @@ TEST(ScreenModelJson, RoundTripKeepsEveryBitAndMalformedModelsAreRefusedNamingTh
         ASSERT_FALSE(result) << key;
         EXPECT_NE(result.error.find(std::string("\"") + key + "\""), std::string::npos) << result.error;
     }
-    auto extra = good;
-    extra["note"] = "x"; // unknown keys are fine
-    EXPECT_TRUE(decodeScreenModel(json::dump(extra)));
 }

@@ -33,10 +33,10 @@ CalibrationProfile arrangement(bool stacked) {
 
 const QRectF area(0, 0, 1200, 800);
 
-QImage render(const CalibrationMap& map) {
+QImage render(const CalibrationMap& map, const std::optional<CalibrationMap::Live>& live = std::nullopt) {
     QImage image(area.size().toSize(), QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&image);
-    map.paint(painter, area, std::nullopt);
+    map.paint(painter, area, live);
     return image;
 }
 
@@ -81,6 +81,9 @@ TEST(CalibrationMap, LaysOutTheDeskAsTheUserSeesIt) {
     for (int dx = -5; dx <= 5; ++dx)
         ringSeen = ringSeen || tintToward(image.pixelColor(at + QPoint(dx, 0)), left.colour) > 0.95;
     EXPECT_TRUE(ringSeen);
+    // The head right now carries the name of the display the model puts first, right of its mark.
+    const QRect label(map.toPixel({0, 0}, area).toPoint() + QPoint(12, -9), QSize(60, 18));
+    EXPECT_NE(render(map, CalibrationMap::Live{{0, 0}, 1, false}).copy(label), image.copy(label));
     QString error;
     EXPECT_FALSE(map.write("/nonexistent/map.png", error));
 }

@@ -159,8 +159,7 @@ TEST(Program, WritesTheCalibrationMapToAFile) {
     // A profile for the test desktop's two monitors and the override camera, as calibration would leave it.
     storeProfile(home / "data/Orvane/Profiles", desktop.displays(), "source");
     EXPECT_EQ(program.run("--calibration-map " + (home / "map.png").string(), &out), 0) << out;
-    const QImage image(QString::fromStdString((home / "map.png").string()));
-    EXPECT_EQ(image.size(), QSize(1200, 800));
+    EXPECT_EQ(QImage(QString::fromStdString((home / "map.png").string())).size(), QSize(1200, 800));
     EXPECT_EQ(program.run("--calibration-map " + (home / "map.svg").string(), &out), 0) << out;
     EXPECT_NE(readFile(home / "map.svg").find("<svg"), std::string::npos);
     // Without the desktop (a support request), the profile saved last is drawn.

@@ -13,9 +13,7 @@ namespace orvane::test {
 
 // The rig's displays replaced by the desktop's real monitors, so that windows find their screens.
 inline void useRealDisplays(UiRig& rig) {
-    Display* x = XOpenDisplay(nullptr);
-    rig.displays.list = readDisplays(x);
-    XCloseDisplay(x);
+    rig.displays.list = readDisplays(TestClient("Displays").connection());
 }
 
 } // namespace orvane::test

@@ -1,8 +1,6 @@
 // The orvane program itself, started as a user starts it, on desktops of its own.
 
 #include "UiTest.h"
-#include "core/CalibrationProfile.h"
-#include "engine/ProfileStore.h"
 
 #include <QImage>
 #include <csignal>
@@ -18,29 +16,17 @@ using namespace orvane::test;
 
 namespace {
 
-// A still face for the camera: the astronaut photograph cropped to 16:9 around her face (a quarter of the
-// width), as a live 1280 x 720 source at 15 frames per second.
-std::string stillFace() {
-    const std::string photo = ORVANE_SOURCE_DIR "/.cache/photos/skimage/astronaut.png";
-    return "filesrc location=" + photo +
-           " ! pngdec ! videoconvert ! videocrop left=26 right=86 top=17 bottom=270 ! videoscale ! "
-           "video/x-raw,width=1280,height=720,pixel-aspect-ratio=1/1 ! imagefreeze is-live=true ! "
-           "capsfilter caps=video/x-raw,framerate=15/1";
-}
+// The tests here need no face: a live test picture stands for the camera.
+const std::string camera = "videotestsrc is-live=true";
 
-// Asks the window manager to close a window, as its close button does.
+// Asks the window manager to close a window, as its close button does (the source: a pager).
 void closeWindow(const TestDesktop& desktop, const std::string& title) {
+    TestClient pager("Pager", std::nullopt, desktop.display());
     const Window window = managedWindow(desktop, title);
-    Display* x = XOpenDisplay(desktop.display().c_str());
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(x, "_NET_CLOSE_WINDOW", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = CurrentTime;
-    event.xclient.data.l[1] = 2; // from a pager
-    XSendEvent(x, DefaultRootWindow(x), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
-    XCloseDisplay(x);
+    const Atom closing = pager.atom("_NET_CLOSE_WINDOW");
+    XEvent event{.xclient = {ClientMessage, 0, False, nullptr, window, closing, 32, {.l = {CurrentTime, 2}}}};
+    XSendEvent(pager.connection(), pager.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
+               &event);
 }
 
 // A call on the desktop's session bus; the reply as dbus-send prints it, empty when the call fails.
@@ -57,7 +43,7 @@ std::string dbusCall(const TestDesktop& desktop, const TemporaryFolder& home, co
 TEST(Program, CommandLine) {
     TemporaryFolder home;
     TestDesktop desktop;
-    Program program(desktop, home, stillFace());
+    Program program(desktop, home, camera);
     std::string out;
     EXPECT_EQ(program.run("--version", &out), 0);
     EXPECT_TRUE(out.starts_with("orvane ")) << out;
@@ -72,20 +58,23 @@ TEST(Program, CommandLine) {
     EXPECT_NE(out.find("no X display"), std::string::npos) << out;
 }
 
-// Start, tray icon, a second start that opens the running one's settings, and a clean exit.
+// Started at login before the panel: the icon appears once a tray host runs. A second start opens the
+// running one's settings; closing its windows leaves it in the tray, and it ends cleanly on a signal.
 TEST(Program, RunsInTheTrayAsOneInstance) {
     TemporaryFolder home;
-    TestDesktop desktop("--dbus");
-    Program program(desktop, home, stillFace());
+    TestDesktop desktop("--dbus --no-tray");
+    Program program(desktop, home, camera);
     program.start();
-    ASSERT_TRUE(waitUntil([&] { return dockedInTray(desktop, program.pid()); }, 10.0)) << program.log();
+    ASSERT_TRUE(program.waitForLog("No system tray")) << program.log();
+    desktop.run("trayer --edge top --align right --widthtype request --height 24 --SetDockType true "
+                ">/dev/null 2>&1 & echo $! >" +
+                shellQuoted((home / "trayer.pid").string()));
+    EXPECT_TRUE(waitUntil([&] { return dockedInTray(desktop, program.pid()); }, 10.0)) << program.log();
     // The guide opens at the first start.
     EXPECT_TRUE(waitUntil([&] { return managedWindow(desktop, "Welcome to Orvane") != 0; }));
-
-    Program second(desktop, home, stillFace());
+    Program second(desktop, home, camera);
     EXPECT_EQ(second.run(""), 0);
     EXPECT_TRUE(waitUntil([&] { return managedWindow(desktop, "Orvane Settings") != 0; }));
-    // Closing its windows (as their close buttons do) leaves the program running in the tray.
     for (const char* title : {"Orvane Settings", "Welcome to Orvane"})
         closeWindow(desktop, title);
     EXPECT_TRUE(waitUntil([&] {
@@ -94,21 +83,7 @@ TEST(Program, RunsInTheTrayAsOneInstance) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(program.running());
     EXPECT_EQ(program.stop(SIGTERM), 0) << program.log();
-}
-
-// With no tray host at the start, the icon appears once one starts.
-TEST(Program, IconAppearsWhenATrayHostStartsLater) {
-    TemporaryFolder home;
-    TestDesktop desktop("--no-tray");
-    Program program(desktop, home, stillFace());
-    program.start();
-    ASSERT_TRUE(program.waitForLog("No system tray")) << program.log();
-    desktop.run("trayer --edge top --align right --widthtype request --height 24 --SetDockType true "
-                ">/dev/null 2>&1 & echo $! >" +
-                shellQuoted((home / "trayer.pid").string()));
-    EXPECT_TRUE(waitUntil([&] { return dockedInTray(desktop, program.pid()); }, 10.0)) << program.log();
     std::system(("kill $(cat " + shellQuoted((home / "trayer.pid").string()) + ")").c_str());
-    EXPECT_EQ(program.stop(SIGTERM), 0);
 }
 
 // Where a StatusNotifierItem watcher runs (KDE, GNOME's AppIndicator extension), the icon registers there
@@ -120,7 +95,7 @@ TEST(Program, RegistersAsAStatusNotifierItem) {
         "DBUS_SESSION_BUS_ADDRESS=" + shellQuoted(desktop.variable("DBUS_SESSION_BUS_ADDRESS"));
     desktop.run(bus + " status-notifier-watcher >/dev/null 2>&1 & echo $! >" +
                 shellQuoted((home / "watcher.pid").string()));
-    // A property, read afresh each time (a service that has only just started may not answer yet).
+    // Read afresh each time: a service that has only just started may not answer yet.
     auto property = [&](const std::string& service, const std::string& path, const std::string& interface,
                         const std::string& name) {
         return dbusCall(desktop, home,
@@ -131,8 +106,7 @@ TEST(Program, RegistersAsAStatusNotifierItem) {
         return property("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
                         "org.kde.StatusNotifierWatcher", name);
     };
-    // The watcher owns its name a moment before it answers on its object; a panel that registers
-    // earlier is lost.
+    // A panel that registers before the watcher answers on its object is lost.
     ASSERT_TRUE(waitUntil([&] { return !watcher("IsStatusNotifierHostRegistered").empty(); }, 5.0));
     // (GTK would otherwise look for an accessibility bus first, and sometimes wait for it.)
     desktop.run(bus + " NO_AT_BRIDGE=1 gtk-sni-tray-standalone >" +
@@ -143,23 +117,21 @@ TEST(Program, RegistersAsAStatusNotifierItem) {
         [&] { return watcher("IsStatusNotifierHostRegistered").find("boolean true") != std::string::npos; },
         10.0))
         << readFile(home / "panel.log");
-
-    Program program(desktop, home, stillFace());
+    Program program(desktop, home, camera);
     program.start();
     // "service/path" or a bare service with the default path.
     std::string items;
     std::smatch item;
     ASSERT_TRUE(waitUntil(
         [&] {
-            items = watcher("RegisteredStatusNotifierItems");
-            return std::regex_search(items, item, std::regex("string \"([^\"/]+)(/[^\"]*)?\""));
+            return std::regex_search(items = watcher("RegisteredStatusNotifierItems"), item,
+                                     std::regex("string \"([^\"/]+)(/[^\"]*)?\""));
         },
         10.0))
         << program.log();
     const std::string service = item[1], path = item[2].matched ? item[2].str() : "/StatusNotifierItem";
     const std::string tooltip = property(service, path, "org.kde.StatusNotifierItem", "ToolTip");
     EXPECT_NE(tooltip.find("\"Needs calibration\""), std::string::npos) << tooltip;
-
     const std::string menu = property(service, path, "org.kde.StatusNotifierItem", "Menu");
     std::smatch menuPath;
     ASSERT_TRUE(std::regex_search(menu, menuPath, std::regex("object path \"([^\"]+)\""))) << menu;
@@ -180,22 +152,14 @@ TEST(Program, RegistersAsAStatusNotifierItem) {
 TEST(Program, WritesTheCalibrationMapToAFile) {
     TemporaryFolder home;
     TestDesktop desktop;
-    Program program(desktop, home, stillFace());
+    Program program(desktop, home, camera);
     std::string out;
     EXPECT_EQ(program.run("--calibration-map " + (home / "map.png").string(), &out), 1);
     EXPECT_NE(out.find("no calibration"), std::string::npos) << out;
-
     // A profile for the test desktop's two monitors and the override camera, as calibration would leave it.
-    const std::vector<DisplayInfo> displays = desktop.displays();
-    std::vector<CalibrationProfile::Display> named;
-    for (const auto& d : displays)
-        named.push_back({d.uuid, d.name});
-    CapturingLog log;
-    ProfileStore(home / "data/Orvane/Profiles", log)
-        .save(CalibrationProfile(named, "source", WallTime{}, calibrationSamples(displays, 0.35), {}));
+    storeProfile(home / "data/Orvane/Profiles", desktop.displays(), "source");
     EXPECT_EQ(program.run("--calibration-map " + (home / "map.png").string(), &out), 0) << out;
-    const QImage image(QString::fromStdString((home / "map.png").string()));
-    EXPECT_EQ(image.size(), QSize(1200, 800));
+    EXPECT_EQ(QImage(QString::fromStdString((home / "map.png").string())).size(), QSize(1200, 800));
     EXPECT_EQ(program.run("--calibration-map " + (home / "map.svg").string(), &out), 0) << out;
     EXPECT_NE(readFile(home / "map.svg").find("<svg"), std::string::npos);
     // Without the desktop (a support request), the profile saved last is drawn.

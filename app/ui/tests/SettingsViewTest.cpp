@@ -27,7 +27,6 @@ struct SettingsRig {
     UiRig rig;
     std::unique_ptr<SettingsView> view;
     bool recalibrated = false, mapShown = false;
-
     void open() {
         rig.launch();
         view = std::make_unique<SettingsView>(
@@ -36,22 +35,22 @@ struct SettingsRig {
         view->show();
         rig.settle();
     }
-    double stored(const std::string& key) { return std::get<double>(rig.defaults.stored.at(key)); }
 };
 
 struct SettingsViewTest : ::testing::Test, SettingsRig {};
 
 TEST_F(SettingsViewTest, ControlsWriteThroughToTheStore) {
     open();
-    view->switchDelay()->slider()->setValue(1000);
-    EXPECT_DOUBLE_EQ(stored("switchDelay"), 1.0);
-    EXPECT_EQ(view->switchDelay()->valueText(), "1000 ms");
-    view->turnSensitivity()->slider()->setValue(0);
-    EXPECT_DOUBLE_EQ(stored("turnSensitivity"), 0.0);
-    view->typingPause()->slider()->setValue(500);
-    EXPECT_DOUBLE_EQ(stored("typingPause"), 1.65);
-    view->pointerPause()->slider()->setValue(0);
-    EXPECT_DOUBLE_EQ(stored("pointerPause"), 0.5);
+    // A quarter of the way, off every default: both ends of each range count.
+    for (auto [slider, key, value] : std::vector<std::tuple<LabeledSlider*, std::string, double>>{
+             {view->switchDelay(), "switchDelay", 0.325},
+             {view->turnSensitivity(), "turnSensitivity", 0.25},
+             {view->typingPause(), "typingPause", 0.975},
+             {view->pointerPause(), "pointerPause", 1.125}}) {
+        slider->slider()->setValue(250);
+        EXPECT_DOUBLE_EQ(std::get<double>(rig.defaults.stored.at(key)), value) << key;
+    }
+    EXPECT_EQ(view->switchDelay()->valueText(), "325 ms");
     for (auto [box, key] :
          std::vector<std::pair<QCheckBox*, std::string>>{{view->movePointer(), "movePointer"},
                                                          {view->flashFocus(), "flashFocus"},
@@ -63,9 +62,7 @@ TEST_F(SettingsViewTest, ControlsWriteThroughToTheStore) {
         EXPECT_EQ(std::get<bool>(rig.defaults.stored.at(key)), !before) << key;
     }
     rig.settle();
-    // The engine follows: the overlay is up now.
-    EXPECT_NE(rig.delegate->hud().panel(), nullptr);
-
+    EXPECT_NE(rig.delegate->hud().panel(), nullptr); // the engine follows
     // Changes made elsewhere show up.
     rig.engine().settings().setSwitchDelay(0.25);
     rig.engine().settings().setTurnSensitivity(0.005);
@@ -75,25 +72,20 @@ TEST_F(SettingsViewTest, ControlsWriteThroughToTheStore) {
     saveScreenshot(view->grab(), "settings");
 }
 
+// A stored camera that is not connected matches no entry; one plugged in shows up at the next showing.
 TEST_F(SettingsViewTest, CameraPicker) {
     rig.defaults.set("cameraID", usbCamera.id);
     open();
     QComboBox* picker = view->cameraPicker();
     ASSERT_EQ(picker->count(), 3);
-    EXPECT_EQ(picker->itemText(0), "Automatic (built-in)");
-    EXPECT_EQ(picker->itemText(1), "Integrated Camera");
-    EXPECT_EQ(picker->itemText(2), "USB Webcam");
+    EXPECT_EQ(picker->itemText(0) + "/" + picker->itemText(1) + "/" + picker->itemText(2),
+              "Automatic (built-in)/Integrated Camera/USB Webcam");
     EXPECT_EQ(picker->currentIndex(), 2);
-
     emit picker->activated(0);
     EXPECT_FALSE(rig.defaults.stored.contains("cameraID"));
     emit picker->activated(1);
     EXPECT_EQ(std::get<std::string>(rig.defaults.stored.at("cameraID")), builtInCamera.id);
-
-    // A camera plugged in meanwhile shows up when the window is shown again; a stored camera that is
-    // not connected matches no entry.
     rig.camera.cameras = {builtInCamera};
-    rig.defaults.set("cameraID", usbCamera.id);
     rig.engine().settings().setCameraID(usbCamera.id);
     view->hide();
     view->show();
@@ -147,43 +139,28 @@ TEST_F(SettingsViewTest, OpenAtLoginShowsTheRealStateAfterAFailure) {
 // and window control; a Wayland session says why windows cannot be focused.
 TEST(OnboardingView, StepsFollowTheEngine) {
     struct Case {
-        std::string name;
-        std::function<void(UiRig&)> setup;
-        bool wayland;
-        std::array<bool, 3> done;
+        std::string name, done; // each step: '+' done, '-' left to do
         bool calibrationEnabled;
         QString detail; // in a step's detail
+        std::function<void(UiRig&)> setup = {};
+        bool wayland = false;
     };
-    const QString followTheDot = "Follow a dot for about 20 seconds per screen.";
+    const QString dot = "Follow a dot for about 20 seconds per screen.";
     const std::vector<Case> cases{
-        {"first-launch", [](UiRig&) {}, false, {true, true, false}, true, followTheDot},
-        {"one-monitor",
-         [](UiRig& r) { r.displays.list = {leftDisplay}; },
-         false,
-         {true, true, false},
-         false,
-         "Connect a second display to switch between screens."},
-        {"no-access",
+        {"first-launch", "++-", true, dot},
+        {"one-monitor", "++-", false, "Connect a second display to switch between screens.",
+         [](UiRig& r) { r.displays.list = {leftDisplay}; }},
+        {"no-access", "---", false, dot,
          [](UiRig& r) {
-             r.permissions.trusted = false;
-             r.permissions.cameraStatus = CameraAuthorization::denied;
-         },
-         false,
-         {false, false, false},
-         false,
-         followTheDot},
-        {"done", [](UiRig& r) { r.storeProfile(); }, false, {true, true, true}, true, followTheDot},
-        {"wayland",
-         [](UiRig& r) { r.permissions.trusted = false; },
-         true,
-         {true, false, false},
-         false,
-         "XWayland"},
+             r.permissions.trusted = false, r.permissions.cameraStatus = CameraAuthorization::denied;
+         }},
+        {"done", "+++", true, dot, [](UiRig& r) { r.storeProfile(); }},
+        {"wayland", "+--", false, "XWayland", [](UiRig& r) { r.permissions.trusted = false; }, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         UiRig rig;
-        c.setup(rig);
+        if (c.setup) c.setup(rig);
         rig.launch();
         bool calibrate = false;
         OnboardingView view(
@@ -193,12 +170,12 @@ TEST(OnboardingView, StepsFollowTheEngine) {
         const std::array<StepRow*, 3> steps{view.cameraStep(), view.windowControlStep(),
                                             view.calibrationStep()};
         for (std::size_t i = 0; i < 3; ++i) {
-            EXPECT_EQ(steps[i]->isDone(), c.done[i]) << "step " << i + 1;
-            EXPECT_EQ(steps[i]->action()->isVisible(), !c.done[i]) << "step " << i + 1;
+            EXPECT_EQ(steps[i]->isDone(), c.done[i] == '+') << "step " << i + 1;
+            EXPECT_EQ(steps[i]->action()->isVisible(), c.done[i] == '-') << "step " << i + 1;
         }
         EXPECT_TRUE((steps[1]->detail() + steps[2]->detail()).contains(c.detail));
         EXPECT_EQ(steps[2]->action()->isEnabled(), c.calibrationEnabled);
-        if (c.calibrationEnabled && !c.done[2]) {
+        if (c.calibrationEnabled && c.done[2] == '-') {
             steps[2]->action()->click();
             EXPECT_TRUE(calibrate);
         }

@@ -1,8 +1,7 @@
 #pragma once
 
-// Helpers of the user-interface tests: the program's user interface over fake desktop services in virtual
-// time (the engine and the windows are real), Qt's events pumped alongside, screenshots of windows, and
-// child runs of this test program on other desktops.
+// The program's user interface over fake desktop services in virtual time (the engine and the windows are
+// real), screenshots of windows, and child runs of this test program on other desktops.
 
 #include "CapturingLog.h"
 #include "FakePlatform.h"
@@ -15,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QThread>
-#include <QWidget>
 #include <cmath>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -29,8 +27,7 @@ inline bool isChild() {
     return std::getenv("ORVANE_UI_TEST_CHILD") != nullptr;
 }
 
-// Runs this test program again with one test and extra environment ("DISPLAY=:5 QT_SCALE_FACTOR=2");
-// true when the child's tests passed.
+// Runs this program again with one test and extra environment; true when the child's tests passed.
 inline bool runChild(const std::string& test, const std::string& environment) {
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -41,28 +38,17 @@ inline bool runChild(const std::string& test, const std::string& environment) {
     return std::system(command.c_str()) == 0;
 }
 
-// Lets Qt handle what is pending for a while (animations, queued updates, X events).
-inline void processEventsFor(double seconds) {
-    QElapsedTimer timer;
-    timer.start();
-    do {
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    } while (timer.elapsed() < seconds * 1000);
+// A click of the mouse button on the screen, as a user's (XTest); the exit status of xdotool.
+inline int click(QPoint at, int button) {
+    return std::system(("xdotool mousemove " + std::to_string(at.x()) + " " + std::to_string(at.y()) +
+                        " click " + std::to_string(button))
+                           .c_str());
 }
 
 // Screenshots of windows in defined states go under the build folder, to be looked at (not committed).
-inline std::string screenshotPath(const std::string& name) {
-    QDir().mkpath(ORVANE_BINARY_DIR "/screenshots");
-    return ORVANE_BINARY_DIR "/screenshots/" + name + ".png";
-}
 inline void saveScreenshot(const QPixmap& pixmap, const std::string& name) {
-    pixmap.save(QString::fromStdString(screenshotPath(name)));
-}
-// A part of the screen as the X server shows it (what the user sees, masks and stacking included).
-inline void saveScreenArea(const QRect& r, const std::string& name) {
-    const std::string crop = std::to_string(r.width()) + "x" + std::to_string(r.height()) + "+" +
-                             std::to_string(r.x()) + "+" + std::to_string(r.y());
-    std::system(("import -window root -crop " + crop + " +repage '" + screenshotPath(name) + "'").c_str());
+    QDir().mkpath(ORVANE_BINARY_DIR "/screenshots");
+    pixmap.save(QString::fromStdString(ORVANE_BINARY_DIR "/screenshots/" + name + ".png"));
 }
 
 inline const DisplayInfo leftDisplay{1, "L-UUID", "LEFT", {0, 0, 1920, 1080}};
@@ -70,24 +56,30 @@ inline const DisplayInfo rightDisplay{2, "R-UUID", "RIGHT", {1920, 0, 1920, 1080
 inline const CameraInfo builtInCamera{"pci:0000:00:14.0/idx0", "Integrated Camera", true};
 inline const CameraInfo usbCamera{"usb:046d:0825:A1B2/if00/idx0", "USB Webcam", false};
 
-class FakeHotKeys : public HotKeys {
-  public:
-    std::function<void()> pressed;
-    bool registerHotKey(std::function<void()> handler) override {
-        pressed = std::move(handler);
-        return true;
-    }
-    void unregisterHotKey() override { pressed = nullptr; }
+// A calibration of the displays as calibrating leaves it.
+inline void storeProfile(const std::filesystem::path& folder, const std::vector<DisplayInfo>& displays,
+                         const std::string& camera, std::vector<LabeledSample> clicks = {}) {
+    std::vector<CalibrationProfile::Display> named;
+    for (const DisplayInfo& d : displays)
+        named.push_back({d.uuid, d.name});
+    CapturingLog log;
+    ProfileStore(folder, log)
+        .save(CalibrationProfile(named, camera, WallTime{}, calibrationSamples(displays, 0.35),
+                                 std::move(clicks)));
+}
+
+// The hot key is the whole program's test.
+struct FakeHotKeys : HotKeys {
+    bool registerHotKey(std::function<void()>) override { return true; }
+    void unregisterHotKey() override {}
 };
 
-class FakeAutostart : public Autostart {
-  public:
+struct FakeAutostart : Autostart {
     bool registered = false, fails = false;
     bool isRegistered() override { return registered; }
     bool setRegistered(bool value) override {
-        if (fails) return false;
-        registered = value;
-        return true;
+        if (!fails) registered = value;
+        return !fails;
     }
 };
 
@@ -122,35 +114,29 @@ struct UiRig {
         QApplication::processEvents();
     }
 
-    // A stored calibration of the displays the rig has now.
     void storeProfile(std::vector<LabeledSample> clicks = {}) {
-        std::vector<CalibrationProfile::Display> named;
-        for (const DisplayInfo& d : displays.list)
-            named.push_back({d.uuid, d.name});
-        ProfileStore(folder / "Profiles", log)
-            .save(CalibrationProfile(named, builtInCamera.id, WallTime{},
-                                     calibrationSamples(displays.list, 0.35), std::move(clicks)));
+        test::storeProfile(folder / "Profiles", displays.list, builtInCamera.id, std::move(clicks));
     }
     void launch() {
         delegate = std::make_unique<AppDelegate>(
             AppServices{{clock, main, training, camera, detector, displays, *focus, input, session,
                          permissions, appWindows, defaults, log, folder / "Profiles", folder / "Logs"},
                         hotKeys,
-                        autostart,
-                        false});
+                        autostart});
         delegate->launch();
         settle();
     }
     Engine& engine() { return *delegate->engine(); }
-    // Waits in real time for the condition, running what is due and what Qt has queued meanwhile.
+    // Waits in real time for the condition (none: the whole time), running what is due and Qt's events.
     bool waitFor(const std::function<bool()>& condition, double seconds) {
         QElapsedTimer timer;
         for (timer.start(); timer.elapsed() < seconds * 1000; QThread::msleep(10)) {
             settle();
-            if (condition()) return true;
+            if (condition && condition()) return true;
         }
         return false;
     }
+    void pause(double seconds) { waitFor(nullptr, seconds); }
     // Runs what is due in virtual time and what Qt has queued, until both are quiet.
     void settle() {
         for (int i = 0; i < 20; ++i) {

@@ -6,7 +6,7 @@
 //   model: one bare inference of the network, the floor under both on this machine.
 
 #include "platform/FaceDetector.h"
-#include "platform/tests/FacePhotos.h"
+#include "headrender/FacePhotos.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

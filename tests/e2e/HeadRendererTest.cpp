@@ -4,7 +4,7 @@
 #include "engine/tests/CapturingLog.h"
 #include "headrender/PhotoFile.h"
 #include "platform/FaceDetector.h"
-#include "platform/tests/FacePhotos.h"
+#include "headrender/FacePhotos.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

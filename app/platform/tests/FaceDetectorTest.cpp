@@ -3,7 +3,7 @@
 #include "engine/FaceTracker.h"
 #include "engine/tests/CapturingLog.h"
 #include "engine/tests/TemporaryFolder.h"
-#include "platform/tests/FacePhotos.h"
+#include "headrender/FacePhotos.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "platform/Displays.h"
 
-#include "platform/X11Thread.h"
 #include "desk/TestDesktop.h"
+#include "platform/X11Thread.h"
 
 #include <X11/extensions/Xrandr.h>
 #include <regex>

@@ -30,8 +30,6 @@ std::optional<Picture> firstPicture(const std::string& description) {
     GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
     if (error) {
         ADD_FAILURE() << error->message;
-        g_error_free(error);
-        if (pipeline) gst_object_unref(pipeline);
         return std::nullopt;
     }
     GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
@@ -42,11 +40,11 @@ std::optional<Picture> firstPicture(const std::string& description) {
         GstVideoFrame frame;
         if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
             gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-            Picture p;
-            p.format = gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info));
-            p.width = info.width;
-            p.height = info.height;
-            p.range = info.colorimetry.range == GST_VIDEO_COLOR_RANGE_0_255 ? "full" : "limited";
+            Picture p{gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info)),
+                      info.width,
+                      info.height,
+                      info.colorimetry.range == GST_VIDEO_COLOR_RANGE_0_255 ? "full" : "limited",
+                      {}};
             const auto* y = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
             const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
             const int bytesPerPixel = p.format == "RGB" ? 3 : 1;

@@ -1,9 +1,9 @@
+#include "desk/TestDesktop.h"
 #include "engine/tests/CapturingLog.h"
 #include "platform/FocusController.h"
 #include "platform/WindowTracker.h"
 #include "platform/X11Thread.h"
 #include "platform/X11WindowFocus.h"
-#include "desk/TestDesktop.h"
 
 #include <algorithm>
 #include <cmath>

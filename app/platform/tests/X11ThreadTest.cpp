@@ -45,15 +45,9 @@ TEST(X11Thread, RunsTasksTimersAndEventHandlersAndTrapsErrorsOfVanishedWindows) 
         XSelectInput(display, w, PropertyChangeMask);
         return w;
     });
-    auto first = thread.addEventHandler([&](XEvent& event) {
-        if (event.type != PropertyNotify || event.xproperty.window != window) return false;
-        ++seenByFirst;
-        return true;
-    });
-    thread.addEventHandler([&](XEvent& event) {
-        if (event.type == PropertyNotify && event.xproperty.window == window) ++seenBySecond;
-        return false;
-    });
+    auto ours = [&](XEvent& e) { return e.type == PropertyNotify && e.xproperty.window == window; };
+    auto first = thread.addEventHandler([&](XEvent& event) { return ours(event) && ++seenByFirst; });
+    thread.addEventHandler([&](XEvent& event) { return ours(event) && !++seenBySecond; }); // never takes it
     auto touch = [&] {
         thread.perform([&] {
             XChangeProperty(display, window, XA_WM_NAME, XA_STRING, 8, PropModeReplace,

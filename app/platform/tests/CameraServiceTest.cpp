@@ -72,7 +72,6 @@ struct Recorder {
         frames.push_back(f);
         changed.notify_all();
     }
-
     // Waits (at most long enough to mean a fault) until the condition holds.
     template <typename Condition> bool waitFor(Condition condition, double seconds = 10) {
         std::unique_lock lock(mutex);
@@ -174,8 +173,6 @@ struct CameraServiceTest : ::testing::Test {
 
 } // namespace
 
-// ---- Frames
-
 // The receiver's interval thins the frames out at the source; without one every other frame of the 30
 // per second source comes, evenly spaced.
 TEST_F(CameraServiceTest, LiveSourceGivesHalfSizeNv12FramesAtFifteenPerSecondOrThinnedToTheInterval) {
@@ -273,8 +270,6 @@ TEST_F(CameraServiceTest, UntimedJpegPicturesAreDecodedCroppedAndPlayedAtTheirRa
     EXPECT_NEAR(medianInterval({frames.begin() + streamed, frames.end()}), 0.1, 0.01);
 }
 
-// ---- Session
-
 // Each start and stop reports the state once, and says why in the log when it fails.
 TEST(CameraSessionTest, StartsAndStopsReportTheirStateOnceAndLogWhy) {
     test::TemporaryFolder folder;
@@ -344,8 +339,6 @@ TEST_F(CameraServiceTest, PreferredThenBuiltInThenFirstCamera) {
     EXPECT_TRUE(none.availableCameras().empty());
     EXPECT_EQ(none.resolveCamera("any"), std::nullopt);
 }
-
-// ---- Recovery
 
 TEST_F(CameraServiceTest, RuntimeErrorRestartsOnceAfterOneSecond) {
     // The 30 per second source fails after two seconds; a restart runs it for another two.
@@ -432,8 +425,6 @@ TEST_F(CameraServiceTest, StalledSourceCountsAsRuntimeError) {
     close(pair[1]);
 }
 
-// ---- Format choice
-
 namespace {
 
 CaptureFormat raw(int width, int height, std::vector<double> rates, std::string format = "YUY2") {
@@ -483,8 +474,6 @@ TEST(CaptureFormatTest, ChoosesSizeRateAndEncodingInThatOrder) {
             << name;
     }
 }
-
-// ---- Dropping frames before they cost anything
 
 TEST(FrameGateTest, PassesTheFramesTheReceiverWillAnalyseAndThoseWithinHalfAFrameOfThem) {
     // Frame times of a camera at `rate` frames per second.

@@ -91,7 +91,6 @@ TEST(Displays, OrderBoundsAndIDsFollowTheMonitorsAcrossRestartsAndReplugging) {
     // As after a restart of the program: another connection, the same list.
     X11Thread again{"orvane.test2", desktop.display()};
     EXPECT_EQ(X11Displays(again, main, desktop.display()).current(), before);
-
     // RandR wants a monitor deleted before it is set again; Xvfb reports changes by a root configure only.
     xrandr("--delmonitor RIGHT");
     ASSERT_TRUE(waitForChange());
@@ -109,7 +108,6 @@ TEST(Displays, OrderBoundsAndIDsFollowTheMonitorsAcrossRestartsAndReplugging) {
     ASSERT_TRUE(waitForChange());
     EXPECT_EQ(displays.current(), before);
     xrandr("--delmonitor CLONE");
-
     // The EDID of LEFT's output "screen" names it; RIGHT has no output and keeps its name-based ID.
     auto edid = edidBlock("DEL", 0xA0C3, 0x4C4B4A31);
     Display* x = XOpenDisplay(desktop.display().c_str());
@@ -123,7 +121,6 @@ TEST(Displays, OrderBoundsAndIDsFollowTheMonitorsAcrossRestartsAndReplugging) {
     ASSERT_EQ(current.size(), 2u);
     EXPECT_EQ(current[0].uuid, displayUUID(EdidIdentity{"DEL", 0xA0C3, 0x4C4B4A31}, "screen", "LEFT"));
     EXPECT_EQ(current[1].uuid, before[1].uuid);
-
     // Equal left edges: the upper one first, whatever the server's order.
     xrandr("--delmonitor LEFT");
     xrandr("--delmonitor RIGHT");

@@ -27,7 +27,6 @@ struct OnTheDesktop : ::testing::Test {
     std::vector<DisplayInfo> displays = desktop.displays();
     const DisplayInfo& left = displays.at(0);
     const DisplayInfo& right = displays.at(1);
-
     // Activates the window as the user would and waits until the tracker has seen it.
     void use(const WindowTracker& tracker, TestClient& client, Window window) {
         ASSERT_TRUE(client.activate(window)) << window;
@@ -79,7 +78,6 @@ TEST_F(WindowTrackerTest, SwitchAnswersTheLastFocusedWindowOfTheDisplayWhereverI
     focus(a, wa);
     EXPECT_TRUE(waitReported(left));
     EXPECT_EQ(best(right), std::nullopt) << "no window there";
-
     // C comes to the front without taking focus; then the user works in B on the right.
     XRaiseWindow(c.connection(), wc);
     XSync(c.connection(), False);
@@ -95,14 +93,12 @@ TEST_F(WindowTrackerTest, SwitchAnswersTheLastFocusedWindowOfTheDisplayWhereverI
     EXPECT_EQ(best(right), wb);
     EXPECT_EQ(thread.call([&] { return tracker.bestWindow(left); }),
               (WindowTracker::Window{a.pid(), std::uint32_t(wa), *a.frame(wa)}));
-
     // The focused window moved to the other display is reported and found there.
     focus(a, wa);
     a.moveWindow(wa, 2200, 200);
     EXPECT_TRUE(waitReported(right));
     EXPECT_EQ(best(right), wa);
     EXPECT_EQ(best(left), wc);
-
     // Our own focused window is reported too.
     ASSERT_TRUE(own.activate(own.createWindow(windowAt(300, 300))));
     EXPECT_TRUE(waitReported(left));
@@ -133,7 +129,6 @@ TEST_F(WindowTrackerTest, MinimisedTinyTransparentOwnAndSpecialWindowsAreNeverAn
     for (Window w : never)
         EXPECT_EQ(std::count(v.begin(), v.end(), w), 0) << std::hex << w;
     EXPECT_EQ(std::count(r.begin(), r.end(), never[7]), 0);
-
     // Ordinary windows do count: a dialog, and a half-transparent one.
     Window dialog = apps.createWindow({.frame = {2000, 500, 400, 300}, .type = "DIALOG"});
     Window translucent = apps.createWindow({.frame = {2500, 500, 400, 300}, .opacity = 0.5});
@@ -161,7 +156,6 @@ TEST_F(WindowTrackerTest, RecentListKeepsTheSixtyFourLatestAndForgetsEndedProgra
     EXPECT_EQ(r.size(), WindowTracker::recentLimit);
     EXPECT_EQ(std::count(r.begin(), r.end(), windows[10]), 1);
     EXPECT_EQ(r[1], windows.back());
-
     // A closed window and all windows of an ended program are forgotten.
     Window other = staying.createWindow(windowAt(2100, 100)),
            closed = staying.createWindow(windowAt(2600, 100));
@@ -186,7 +180,6 @@ struct FocusTest : OnTheDesktop {
         focus->start();
         thread.sync();
     }
-
     // The outcome of one switch; absent when no completion came within a few seconds.
     std::optional<FocusOutcome> switchTo(const DisplayInfo& display, bool movePointer) {
         auto done = std::make_shared<std::promise<FocusOutcome>>();
@@ -224,7 +217,6 @@ TEST_F(FocusTest, PointerComesAlongAndRequestsAreConfirmedWithTheirMethodOrRetri
     ASSERT_TRUE(switchTo(right, true));
     ASSERT_TRUE(switchTo(left, true));
     EXPECT_EQ(user.pointer(), (Point{1918, 2}));
-
     // With windows: back where it left when that is on the target window, else to the middle of the
     // window's visible part (B straddles the border: only its part on the right display counts).
     TestClient a("AppA"), b("AppB"), refusing("Refuser");
@@ -240,7 +232,6 @@ TEST_F(FocusTest, PointerComesAlongAndRequestsAreConfirmedWithTheirMethodOrRetri
     a.moveWindow(wa, 900, 500);
     ASSERT_TRUE(switchTo(left, true));
     EXPECT_EQ(user.pointer(), centreOf(*a.frame(wa)));
-
     // Each request is confirmed (as soon as the window manager announces it; it may pass through "none" on
     // its way) and reports the window manager's way.
     expectOutcome(right, FocusMethod::windowManager, true, "AppB");
@@ -248,7 +239,6 @@ TEST_F(FocusTest, PointerComesAlongAndRequestsAreConfirmedWithTheirMethodOrRetri
     expectOutcome(left, FocusMethod::windowManager, true, "AppA");
     EXPECT_TRUE(waitUntil([&] { return a.activeWindow() == wa; }));
     EXPECT_TRUE(log.lines().empty());
-
     // Once A is gone, the left display's window never wants the keyboard (ICCCM input hint).
     use(b, wb);
     a.terminate();
@@ -259,7 +249,6 @@ TEST_F(FocusTest, PointerComesAlongAndRequestsAreConfirmedWithTheirMethodOrRetri
                                 "Focus not confirmed via windowManager for pid " +
                                     std::to_string(refusing.pid()) + "; retrying via AX"}}));
     EXPECT_EQ(b.activeWindow(), wb);
-
     // Gone before its first check: the switch reports nothing.
     std::atomic<int> completions = 0;
     focus->switchTo(left, displays, false, [&](FocusOutcome) { ++completions; });

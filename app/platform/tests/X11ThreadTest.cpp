@@ -36,7 +36,6 @@ TEST(X11Thread, RunsTasksTimersAndEventHandlersAndTrapsErrorsOfVanishedWindows) 
     ASSERT_TRUE(waitUntil([&] { return thread.call([&] { return order.size(); }) == 4; }));
     EXPECT_EQ(thread.call([&] { return order; }),
               (std::vector<std::string>{"first", "second", "soon", "later"}));
-
     // Handlers see events in the order they were added, until one takes the event.
     std::atomic<int> seenByFirst = 0, seenBySecond = 0;
     Display* display = thread.call([&] { return thread.display(); }); // used on the thread only
@@ -61,7 +60,6 @@ TEST(X11Thread, RunsTasksTimersAndEventHandlersAndTrapsErrorsOfVanishedWindows) 
     touch();
     ASSERT_TRUE(waitUntil([&] { return seenBySecond == 1; }));
     EXPECT_EQ(seenByFirst, 1);
-
     // A window that vanished mid-query: the innermost trap takes the error, and the process goes on.
     thread.call([&] {
         XDestroyWindow(display, window);
@@ -116,7 +114,6 @@ TEST(WindowControlTest, NeedsAnX11SessionWithALiveWindowManagerThatActivates) {
     EXPECT_FALSE(windowControlAvailable(thread, x11));
     client.setProperty(client.root(), "_NET_SUPPORTED", XA_ATOM, {supported.begin(), supported.end()});
     EXPECT_TRUE(windowControlAvailable(thread, x11));
-
     // A window manager that died leaves the root naming a check window that no longer exists.
     const auto check = client.property(client.root(), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
     ASSERT_EQ(check.size(), 1u);

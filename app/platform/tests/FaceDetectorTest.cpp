@@ -79,6 +79,7 @@ class FaceDetectorTest : public ::testing::Test {
     }
 
     void SetUp() override { ASSERT_TRUE(detector.isLoaded()); }
+
     // A fresh search of the frame, then one frame tracked from what it found.
     std::pair<std::optional<std::vector<DetectedFace>>, std::optional<std::vector<DetectedFace>>>
     searchThenTrack(const cv::Mat& rgb) {

@@ -28,6 +28,7 @@ struct KeyboardAndMouse : ::testing::Test {
 
 struct InputMonitorTest : KeyboardAndMouse {
     void SetUp() override { ASSERT_TRUE(input->isMonitoring()); }
+
     // An event of that kind was read at or after the uptime.
     bool seenSince(InputEvent event, double since) {
         return input->secondsSinceLast(event) <= clock.uptime() - since;

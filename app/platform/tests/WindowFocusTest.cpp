@@ -27,6 +27,7 @@ struct OnTheDesktop : ::testing::Test {
     std::vector<DisplayInfo> displays = desktop.displays();
     const DisplayInfo& left = displays.at(0);
     const DisplayInfo& right = displays.at(1);
+
     // Activates the window as the user would and waits until the tracker has seen it.
     void use(const WindowTracker& tracker, TestClient& client, Window window) {
         ASSERT_TRUE(client.activate(window)) << window;
@@ -180,6 +181,7 @@ struct FocusTest : OnTheDesktop {
         focus->start();
         thread.sync();
     }
+
     // The outcome of one switch; absent when no completion came within a few seconds.
     std::optional<FocusOutcome> switchTo(const DisplayInfo& display, bool movePointer) {
         auto done = std::make_shared<std::promise<FocusOutcome>>();

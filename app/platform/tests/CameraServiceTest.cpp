@@ -187,7 +187,6 @@ TEST_F(CameraServiceTest, LiveSourceGivesHalfSizeNv12FramesAtFifteenPerSecondOrT
     ASSERT_TRUE(recorder.waitForFrames(opened + 10));
     camera.stop();
     ASSERT_TRUE(recorder.waitForStates(2));
-
     const auto all = recorder.framesSince(0);
     expectCameraFrames(all);
     EXPECT_NEAR(medianInterval({all.begin() + 1, all.begin() + 8}), 0.2, 0.002);
@@ -204,7 +203,6 @@ TEST_F(CameraServiceTest, SlowConsumerGetsFreshFramesNotABacklog) {
     ASSERT_TRUE(recorder.waitForFrames(12));
     camera.stop();
     ASSERT_TRUE(recorder.waitForStates(2));
-
     const auto frames = recorder.framesSince(2);
     // A queue would age by 250 - 67 ms with every frame.
     for (const auto& frame : frames)
@@ -262,7 +260,6 @@ TEST_F(CameraServiceTest, UntimedJpegPicturesAreDecodedCroppedAndPlayedAtTheirRa
     EXPECT_EQ(recorder.stateList(), (std::vector<bool>{true, true, false}));
     EXPECT_EQ(messages(log), (std::vector<std::string>{"Camera started: Camera files", "Camera stopped",
                                                        "Camera started: Camera stream", "Camera stopped"}));
-
     const auto frames = recorder.framesSince(0);
     for (const auto& f : frames) {
         EXPECT_TRUE(f.width == 640 && f.height == 360 && f.planesReadable) << f.width << "x" << f.height;
@@ -334,7 +331,6 @@ TEST_F(CameraServiceTest, PreferredThenBuiltInThenFirstCamera) {
     EXPECT_EQ(camera.resolveCamera("document")->id, "document");
     EXPECT_EQ(camera.resolveCamera("unplugged")->id, "laptop");
     EXPECT_EQ(camera.resolveCamera(std::nullopt)->id, "laptop");
-
     CameraService external(main, log,
                            sources({source("desk", liveSource()), source("document", liveSource())}));
     EXPECT_EQ(external.resolveCamera("unplugged")->id, "desk");
@@ -354,7 +350,6 @@ TEST_F(CameraServiceTest, RuntimeErrorRestartsOnceAfterOneSecond) {
     ASSERT_TRUE(recorder.waitForFrames(recorder.frameCount() + 3));
     camera.stop();
     ASSERT_TRUE(recorder.waitForStates(2));
-
     EXPECT_EQ(log.count("Capture runtime error: "), 1u);
     // The restart is not reported; the stop is.
     EXPECT_EQ(recorder.stateList(), (std::vector<bool>{true, false}));
@@ -383,14 +378,12 @@ TEST_F(CameraServiceTest, UnpluggedCameraReportsNotRunningAndOpensOnTheNextStart
                                         " loop=true caps=image/jpeg,framerate=15/1 ! jpegdec")}));
     camera.start("usb");
     ASSERT_TRUE(recorder.waitForFrames(3));
-
     fs::remove(folder / "frame000.jpg");
     fs::remove(folder / "frame001.jpg");
     ASSERT_TRUE(recorder.waitForStates(2));
     EXPECT_EQ(recorder.stateList(), (std::vector<bool>{true, false}));
     EXPECT_EQ(log.count("Capture runtime error: "), 1u) << testing::PrintToString(messages(log));
     EXPECT_EQ(log.count("Camera restart failed: "), 1u);
-
     makePictures();
     std::size_t before = recorder.frameCount();
     camera.start("usb");
@@ -418,7 +411,6 @@ TEST_F(CameraServiceTest, StalledSourceCountsAsRuntimeError) {
     open(options).start(std::nullopt);
     ASSERT_TRUE(recorder.waitForStates(2, 20));
     writer.join();
-
     EXPECT_EQ(recorder.stateList(), (std::vector<bool>{true, false}));
     auto lines = messages(log);
     ASSERT_EQ(lines.size(), 3u);

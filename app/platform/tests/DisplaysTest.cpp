@@ -44,7 +44,6 @@ TEST(Displays, IdentityComesFromAValidEdidElseTheMonitorsName) {
     EXPECT_EQ(parseEdid(corrupt), std::nullopt);
     EXPECT_EQ(parseEdid(noHeader), std::nullopt);
     EXPECT_EQ(parseEdid({block.begin(), block.begin() + 127}), std::nullopt);
-
     const std::regex form("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
     EdidIdentity withSerial{"DEL", 0xA0C3, 12345}, noSerial{"GSM", 0x5B7F, 0};
     std::string id = displayUUID(withSerial, "DP-1", "DP-1");
@@ -56,7 +55,6 @@ TEST(Displays, IdentityComesFromAValidEdidElseTheMonitorsName) {
     EXPECT_EQ(displayUUID(noSerial, "DP-1", "A"), displayUUID(noSerial, "DP-1", "B"));
     EXPECT_EQ(displayUUID(std::nullopt, "screen", "LEFT"), displayUUID(std::nullopt, "other", "LEFT"));
     EXPECT_NE(displayUUID(std::nullopt, "screen", "LEFT"), displayUUID(std::nullopt, "screen", "RIGHT"));
-
     for (const char* connector : {"eDP-1", "LVDS1", "DSI-1"})
         EXPECT_TRUE(isBuiltInConnector(connector)) << connector;
     for (const char* connector : {"DP-1", "HDMI-A-1", ""})
@@ -80,7 +78,6 @@ TEST(Displays, OrderBoundsAndIDsFollowTheMonitorsAcrossRestartsAndReplugging) {
             return changes > before;
         });
     };
-
     const auto before = displays.current();
     ASSERT_EQ(names(before), (std::vector<std::string>{"LEFT", "RIGHT"}));
     EXPECT_EQ(before[0].bounds, (Rect{0, 0, 1920, 1080}));

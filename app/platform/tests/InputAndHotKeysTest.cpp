@@ -71,7 +71,6 @@ TEST_F(InputMonitorTest, InputShowsInTheActivityButWarpsAndLocksDoNotAndClicksAr
         EXPECT_FALSE(seenSince(event, start)) << int(event);
     EXPECT_GT(activity().secondsSincePointer, clock.uptime() - start);
     EXPECT_LE(activity().secondsSinceKeyboard, clock.uptime() - start);
-
     xdotool("mousemove_relative 5 5");
     EXPECT_TRUE(waitSeen(mouseMoved, start));
     EXPECT_LE(activity().secondsSincePointer, clock.uptime() - start);
@@ -131,7 +130,6 @@ TEST_F(InputMonitorTest, InputShowsInTheActivityButWarpsAndLocksDoNotAndClicksAr
     TestClient other("Other"), own("Orvane", getpid()); // own: a window of this very process
     other.createWindow(windowAt(100, 100));
     own.createWindow(windowAt(700, 100));
-
     xdotool("mousemove 300 250 click 1");
     ASSERT_TRUE(waitClicks(1));
     EXPECT_EQ(clicks[0], (Point{300, 250}));
@@ -179,7 +177,6 @@ TEST_F(HotKeysTest, OneActionPerPressWhateverTheLocksAndAKeyTakenElsewhereIsRefu
         if (event.type == KeyPress) ++keyPresses;
         return false;
     });
-
     TestClient holder("Holder"), other("Other");
     ASSERT_TRUE(grabElsewhere(holder, 0, true));
     {

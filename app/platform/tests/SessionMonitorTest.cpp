@@ -169,7 +169,6 @@ TEST(SessionMonitorTest, LogindAndTheScreenSaverDecideTheVerdictAndMissingServic
     set(lockedHint, "LockedHint", false);
     logind.signal(sessionPath, sessionInterface, "Unlock", {});
     EXPECT_TRUE(becomes(true));
-
     logind.signal("/org/freedesktop/login1", manager, "PrepareForSleep", {true});
     EXPECT_TRUE(becomes(false));
     logind.signal("/org/freedesktop/login1", manager, "PrepareForSleep", {false});

@@ -150,7 +150,6 @@ TEST_F(WindowTrackerTest, RecentListKeepsTheSixtyFourLatestAndForgetsEndedProgra
     EXPECT_EQ(r.front(), windows.back());
     EXPECT_EQ(r.back(), windows[1]);
     EXPECT_EQ(std::count(r.begin(), r.end(), windows[0]), 0);
-
     focus(apps, windows[10]); // no duplicate
     r = recent();
     EXPECT_EQ(r.size(), WindowTracker::recentLimit);

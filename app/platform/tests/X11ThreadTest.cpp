@@ -79,7 +79,6 @@ TEST(X11Thread, WithoutAnXServerTasksStillRunAndTheDesktopServicesReadAsAbsent) 
     X11Thread thread("orvane.test", "unix:/nonexistent/display");
     EXPECT_EQ(thread.call([&] { return thread.display(); }), nullptr);
     EXPECT_EQ(thread.call([] { return 42; }), 42);
-
     test::CollectingQueue main;
     SystemClock clock;
     X11InputSource input(thread, main, clock);
@@ -87,7 +86,6 @@ TEST(X11Thread, WithoutAnXServerTasksStillRunAndTheDesktopServicesReadAsAbsent) 
     EXPECT_TRUE(std::isinf(input.secondsSinceLast(InputEvent::keyDown)));
     EXPECT_FALSE(input.buttonDown(0));
     EXPECT_EQ(input.modifierFlags(), 0u);
-
     test::CapturingLog log;
     X11HotKeys hotKeys(thread, log);
     EXPECT_FALSE(hotKeys.registerHotKey([] {}));
@@ -103,7 +101,6 @@ TEST(WindowControlTest, NeedsAnX11SessionWithALiveWindowManagerThatActivates) {
     // Other programs' windows on Wayland are out of reach, whatever X server runs beside it.
     EXPECT_FALSE(windowControlAvailable(thread, environment({{"XDG_SESSION_TYPE", "wayland"}})));
     EXPECT_FALSE(windowControlAvailable(thread, environment({{"WAYLAND_DISPLAY", "wayland-0"}})));
-
     test::TestClient client("Other", std::nullopt, desktop.display());
     const auto supported = client.property(client.root(), "_NET_SUPPORTED", XA_ATOM);
     std::vector<long> withoutActivation;

@@ -171,8 +171,6 @@ struct CameraServiceTest : ::testing::Test {
     }
 };
 
-} // namespace
-
 // The receiver's interval thins the frames out at the source; without one every other frame of the 30
 // per second source comes, evenly spaced.
 TEST_F(CameraServiceTest, LiveSourceGivesHalfSizeNv12FramesAtFifteenPerSecondOrThinnedToTheInterval) {
@@ -420,8 +418,6 @@ TEST_F(CameraServiceTest, StalledSourceCountsAsRuntimeError) {
     close(pair[0]);
     close(pair[1]);
 }
-
-namespace {
 
 CaptureFormat raw(int width, int height, std::vector<double> rates, std::string format = "YUY2") {
     return {false, std::move(format), width, height, std::move(rates)};

@@ -100,8 +100,6 @@ class FaceDetectorTest : public ::testing::Test {
     BlazeFaceDetector detector{log};
 };
 
-} // namespace
-
 TEST_F(FaceDetectorTest, FindsEveryFaceAtTwelveTwentyAndThirtyPercentOfTheWidthWithItsAngles) {
     auto faces = annotatedFaces();
     ASSERT_EQ(faces.size(), 43u);
@@ -275,8 +273,6 @@ TEST(FaceDetectorModel, IsFoundWhereTheEnvironmentSaysElseInTheBuildTreeAndABadO
         EXPECT_NE(lines[0].message.find(problem), std::string::npos) << lines[0].message;
     }
 }
-
-namespace {
 
 // Where a head turned by these angles (degrees), 600 mm in front of a 640x360 camera, puts the six
 // points the solver expects.

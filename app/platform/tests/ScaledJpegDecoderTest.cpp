@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The first picture a pipeline ending in "appsink name=sink" gives: its caps and its luma plane.
+// The picture numbered `index` (from 0) that a pipeline ending in "appsink name=sink" gives: its caps and its
+// luma plane.
 struct Picture {
     std::string format;
     int width = 0, height = 0;
@@ -25,7 +26,7 @@ struct Picture {
     std::vector<std::uint8_t> luma;
 };
 
-std::optional<Picture> firstPicture(const std::string& description) {
+std::optional<Picture> picture(const std::string& description, int index) {
     GError* error = nullptr;
     GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
     if (error) {
@@ -35,7 +36,12 @@ std::optional<Picture> firstPicture(const std::string& description) {
     GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     std::optional<Picture> picture;
-    if (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
+    GstSample* sample = nullptr;
+    for (int i = 0; i <= index; ++i) {
+        if (sample) gst_sample_unref(sample);
+        sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
+    }
+    if (sample) {
         GstVideoInfo info;
         GstVideoFrame frame;
         if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
@@ -89,9 +95,9 @@ struct ScaledJpegDecoderTest : ::testing::Test {
 } // namespace
 
 // The smallest DCT scale (n/8) that still covers 640x360, in the picture's own sampling, giving the picture
-// that decoding whole and scaling gives (up to resampling differences at the edges). As with jpegdec, a
-// broken picture before it costs that frame only; a camera that sends nothing else is caught by the camera
-// service's stall watchdog.
+// that decoding whole and scaling gives (up to resampling differences at the edges), also after a picture of
+// another size or sampling. As with jpegdec, a broken picture before them costs that frame only; a camera
+// that sends nothing else is caught by the camera service's stall watchdog.
 TEST_F(ScaledJpegDecoderTest, DropsABrokenPictureAndDecodesTheNextAtTheSmallestScaleThatCoversTheFrame) {
     struct Case {
         int width, height;
@@ -114,22 +120,24 @@ TEST_F(ScaledJpegDecoderTest, DropsABrokenPictureAndDecodesTheNextAtTheSmallestS
         SCOPED_TRACE(name);
         fs::create_directories(folder / name);
         std::ofstream(folder / name / "frame000.jpg") << std::string(4096, 'x');
-        writeJpeg(folder / name / "frame001.jpg", c.width, c.height, c.input);
+        writeJpeg(folder / name / "frame001.jpg", 1280, 720, "I420");
+        writeJpeg(folder / name / "frame002.jpg", c.width, c.height, c.input);
         const std::string source =
             "multifilesrc location=" + (folder / name / "frame%03d.jpg").string() + " caps=image/jpeg ! ";
-        const auto picture = firstPicture(source + ScaledJpegDecoder::elementName + " ! appsink name=sink");
+        const auto scaled = picture(source + ScaledJpegDecoder::elementName + " ! appsink name=sink", 1);
         const auto whole =
-            firstPicture(source + "jpegdec ! videoscale ! video/x-raw,width=" + std::to_string(c.outWidth) +
-                         ",height=" + std::to_string(c.outHeight) + " ! appsink name=sink");
-        ASSERT_TRUE(picture && whole);
-        EXPECT_EQ(picture->width, c.outWidth);
-        EXPECT_EQ(picture->height, c.outHeight);
-        EXPECT_EQ(picture->format, c.output);
-        EXPECT_EQ(picture->range, "full"); // JPEG's YCbCr, as jpegdec declares it
-        ASSERT_EQ(picture->luma.size(), whole->luma.size());
+            picture(source + "jpegdec ! videoscale ! video/x-raw,width=" + std::to_string(c.outWidth) +
+                        ",height=" + std::to_string(c.outHeight) + " ! appsink name=sink",
+                    1);
+        ASSERT_TRUE(scaled && whole);
+        EXPECT_EQ(scaled->width, c.outWidth);
+        EXPECT_EQ(scaled->height, c.outHeight);
+        EXPECT_EQ(scaled->format, c.output);
+        EXPECT_EQ(scaled->range, "full"); // JPEG's YCbCr, as jpegdec declares it
+        ASSERT_EQ(scaled->luma.size(), whole->luma.size());
         double difference = 0;
-        for (std::size_t i = 0; i < picture->luma.size(); ++i)
-            difference += std::abs(int(picture->luma[i]) - int(whole->luma[i]));
-        EXPECT_LT(difference / double(picture->luma.size()), 3.0);
+        for (std::size_t i = 0; i < scaled->luma.size(); ++i)
+            difference += std::abs(int(scaled->luma[i]) - int(whole->luma[i]));
+        EXPECT_LT(difference / double(scaled->luma.size()), 3.0);
     }
 }

@@ -5,8 +5,8 @@
 //   tracking: the next frame of a face followed since the last one, the crop moved with it;
 //   model: one bare inference of the network, the floor under both on this machine.
 
+#include "headrender/FacePhotos.h"
 #include "platform/FaceDetector.h"
-#include "platform/tests/FacePhotos.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

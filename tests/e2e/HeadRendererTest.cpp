@@ -2,9 +2,9 @@
 
 #include "engine/FaceTracker.h"
 #include "engine/tests/CapturingLog.h"
+#include "headrender/FacePhotos.h"
 #include "headrender/PhotoFile.h"
 #include "platform/FaceDetector.h"
-#include "platform/tests/FacePhotos.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -33,7 +33,6 @@ TEST_F(AutostartTest, RegisterWritesTheEntryUnregisterRemovesItAndTheDesktopMayH
     EXPECT_FALSE(autostart.isRegistered());
     EXPECT_FALSE(fs::exists(autostart.file()));
     EXPECT_TRUE(autostart.setRegistered(false)) << "nothing to remove is not a failure";
-
     // Hidden by the desktop's settings: not registered; only the main group's key counts.
     writeFile(autostart.file(), "[Desktop Entry]\nExec=orvane\n[Desktop Action x]\nHidden=true\n");
     EXPECT_TRUE(autostart.isRegistered());
@@ -53,7 +52,6 @@ TEST_F(AutostartTest, TheEntryStartsThisProgramByItsQuotedAbsolutePathOrFailsVis
     EXPECT_EQ(desktopExecValue("/x/$HOME/\"q\"/`c`/100%/a\\b"),
               R"("/x/\\$HOME/\\"q\\"/\\`c\\`/100%%/a\\\\b")");
     EXPECT_EQ(desktopExecValue("/tmp/line\nbreak"), std::nullopt);
-
     // A relative path starts nothing predictable.
     XdgAutostart relative{config.path(), "bin/orvane", log};
     EXPECT_FALSE(relative.setRegistered(true));
@@ -64,5 +62,4 @@ TEST_F(AutostartTest, TheEntryStartsThisProgramByItsQuotedAbsolutePathOrFailsVis
     EXPECT_FALSE(autostart.setRegistered(true));
     EXPECT_FALSE(autostart.isRegistered());
     EXPECT_EQ(log.lines().size(), 2u);
-    EXPECT_EQ(log.lines().back().category, "engine");
 }

@@ -1,7 +1,7 @@
 #include "platform/Displays.h"
 
-#include "platform/X11Thread.h"
 #include "desk/TestDesktop.h"
+#include "platform/X11Thread.h"
 
 #include <X11/extensions/Xrandr.h>
 #include <regex>
@@ -44,7 +44,6 @@ TEST(Displays, IdentityComesFromAValidEdidElseTheMonitorsName) {
     EXPECT_EQ(parseEdid(corrupt), std::nullopt);
     EXPECT_EQ(parseEdid(noHeader), std::nullopt);
     EXPECT_EQ(parseEdid({block.begin(), block.begin() + 127}), std::nullopt);
-
     const std::regex form("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
     EdidIdentity withSerial{"DEL", 0xA0C3, 12345}, noSerial{"GSM", 0x5B7F, 0};
     std::string id = displayUUID(withSerial, "DP-1", "DP-1");
@@ -56,7 +55,6 @@ TEST(Displays, IdentityComesFromAValidEdidElseTheMonitorsName) {
     EXPECT_EQ(displayUUID(noSerial, "DP-1", "A"), displayUUID(noSerial, "DP-1", "B"));
     EXPECT_EQ(displayUUID(std::nullopt, "screen", "LEFT"), displayUUID(std::nullopt, "other", "LEFT"));
     EXPECT_NE(displayUUID(std::nullopt, "screen", "LEFT"), displayUUID(std::nullopt, "screen", "RIGHT"));
-
     for (const char* connector : {"eDP-1", "LVDS1", "DSI-1"})
         EXPECT_TRUE(isBuiltInConnector(connector)) << connector;
     for (const char* connector : {"DP-1", "HDMI-A-1", ""})
@@ -80,7 +78,6 @@ TEST(Displays, OrderBoundsAndIDsFollowTheMonitorsAcrossRestartsAndReplugging) {
             return changes > before;
         });
     };
-
     const auto before = displays.current();
     ASSERT_EQ(names(before), (std::vector<std::string>{"LEFT", "RIGHT"}));
     EXPECT_EQ(before[0].bounds, (Rect{0, 0, 1920, 1080}));
@@ -91,7 +88,6 @@ TEST(Displays, OrderBoundsAndIDsFollowTheMonitorsAcrossRestartsAndReplugging) {
     // As after a restart of the program: another connection, the same list.
     X11Thread again{"orvane.test2", desktop.display()};
     EXPECT_EQ(X11Displays(again, main, desktop.display()).current(), before);
-
     // RandR wants a monitor deleted before it is set again; Xvfb reports changes by a root configure only.
     xrandr("--delmonitor RIGHT");
     ASSERT_TRUE(waitForChange());
@@ -109,7 +105,6 @@ TEST(Displays, OrderBoundsAndIDsFollowTheMonitorsAcrossRestartsAndReplugging) {
     ASSERT_TRUE(waitForChange());
     EXPECT_EQ(displays.current(), before);
     xrandr("--delmonitor CLONE");
-
     // The EDID of LEFT's output "screen" names it; RIGHT has no output and keeps its name-based ID.
     auto edid = edidBlock("DEL", 0xA0C3, 0x4C4B4A31);
     Display* x = XOpenDisplay(desktop.display().c_str());
@@ -123,7 +118,6 @@ TEST(Displays, OrderBoundsAndIDsFollowTheMonitorsAcrossRestartsAndReplugging) {
     ASSERT_EQ(current.size(), 2u);
     EXPECT_EQ(current[0].uuid, displayUUID(EdidIdentity{"DEL", 0xA0C3, 0x4C4B4A31}, "screen", "LEFT"));
     EXPECT_EQ(current[1].uuid, before[1].uuid);
-
     // Equal left edges: the upper one first, whatever the server's order.
     xrandr("--delmonitor LEFT");
     xrandr("--delmonitor RIGHT");

@@ -71,7 +71,6 @@ TEST_F(InputMonitorTest, InputShowsInTheActivityButWarpsAndLocksDoNotAndClicksAr
         EXPECT_FALSE(seenSince(event, start)) << int(event);
     EXPECT_GT(activity().secondsSincePointer, clock.uptime() - start);
     EXPECT_LE(activity().secondsSinceKeyboard, clock.uptime() - start);
-
     xdotool("mousemove_relative 5 5");
     EXPECT_TRUE(waitSeen(mouseMoved, start));
     EXPECT_LE(activity().secondsSincePointer, clock.uptime() - start);
@@ -81,7 +80,6 @@ TEST_F(InputMonitorTest, InputShowsInTheActivityButWarpsAndLocksDoNotAndClicksAr
         EXPECT_TRUE(waitSeen(event, start)) << button;
     }
     EXPECT_FALSE(seenSince(leftMouseDragged, start)) << "nothing was held while moving";
-
     // Held buttons; motion while one is held is a drag.
     for (auto [index, dragged] : {std::pair{0, leftMouseDragged}, {1, rightMouseDragged}}) {
         const std::string button = index == 0 ? "1" : "3";
@@ -94,7 +92,6 @@ TEST_F(InputMonitorTest, InputShowsInTheActivityButWarpsAndLocksDoNotAndClicksAr
         ASSERT_TRUE(waitUntil([&] { return !input->buttonDown(index); })) << button;
         EXPECT_FALSE(activity().mouseButtonDown);
     }
-
     // Held modifiers count until released; alone they are not typing, and neither are the locks.
     const double modifiersStart = clock.uptime();
     for (auto [keys, flags] : {std::pair{"shift", modifier::shift},
@@ -117,7 +114,6 @@ TEST_F(InputMonitorTest, InputShowsInTheActivityButWarpsAndLocksDoNotAndClicksAr
     xdotool("key Caps_Lock key Num_Lock");
     EXPECT_TRUE(waitModifiers(0));
     EXPECT_FALSE(seenSince(keyDown, modifiersStart));
-
     // Left and right clicks in other programs' windows are reported where they happened.
     main.runAll(); // the reports of the clicks above go nowhere
     std::vector<Point> clicks;
@@ -134,7 +130,6 @@ TEST_F(InputMonitorTest, InputShowsInTheActivityButWarpsAndLocksDoNotAndClicksAr
     TestClient other("Other"), own("Orvane", getpid()); // own: a window of this very process
     other.createWindow(windowAt(100, 100));
     own.createWindow(windowAt(700, 100));
-
     xdotool("mousemove 300 250 click 1");
     ASSERT_TRUE(waitClicks(1));
     EXPECT_EQ(clicks[0], (Point{300, 250}));
@@ -143,7 +138,6 @@ TEST_F(InputMonitorTest, InputShowsInTheActivityButWarpsAndLocksDoNotAndClicksAr
     xdotool("mousemove 320 260 click 2 click 4 click 3");
     ASSERT_TRUE(waitClicks(2));
     EXPECT_EQ(clicks[1], (Point{320, 260}));
-
     // A click still queued when the source goes away is dropped.
     const double beforeLast = clock.uptime();
     xdotool("click 1");
@@ -167,11 +161,10 @@ TEST_F(InputMonitorTest, NoModifierReadsAsHeldAfterThePauseHotKey) {
 
 TEST_F(HotKeysTest, OneActionPerPressWhateverTheLocksAndAKeyTakenElsewhereIsRefusedAndLoggedOnce) {
     int actions = 0;
-    auto press = [&](const std::string& keys) { xdotool("key " + keys); };
     // Presses the hot key and waits for the action; false when it did not run exactly once more.
     auto firesOnce = [&] {
         const int before = actions;
-        press("ctrl+alt+super+g");
+        xdotool("key ctrl+alt+super+g");
         waitUntil([&] {
             main.runAll();
             return actions > before;
@@ -184,7 +177,6 @@ TEST_F(HotKeysTest, OneActionPerPressWhateverTheLocksAndAKeyTakenElsewhereIsRefu
         if (event.type == KeyPress) ++keyPresses;
         return false;
     });
-
     TestClient holder("Holder"), other("Other");
     ASSERT_TRUE(grabElsewhere(holder, 0, true));
     {
@@ -192,9 +184,9 @@ TEST_F(HotKeysTest, OneActionPerPressWhateverTheLocksAndAKeyTakenElsewhereIsRefu
         EXPECT_FALSE(hotKeys.registerHotKey([&] { ++actions; }));
         EXPECT_FALSE(hotKeys.registerHotKey([&] { ++actions; }));
         ASSERT_EQ(log.lines().size(), 1u);
-        EXPECT_EQ(log.lines()[0].category, "engine");
-        EXPECT_EQ(log.lines()[0].level, LogLevel::error);
-        EXPECT_NE(log.lines()[0].message.find("taken by another program"), std::string::npos);
+        const auto line = log.lines()[0];
+        EXPECT_TRUE(line.category == "engine" && line.level == LogLevel::error) << line.category;
+        EXPECT_NE(line.message.find("taken by another program"), std::string::npos) << line.message;
         // None of our partial grabs stayed behind once the holder lets go.
         holder.terminate();
         for (unsigned int locks : {0u, unsigned(LockMask), unsigned(Mod2Mask), unsigned(LockMask | Mod2Mask)})
@@ -205,18 +197,16 @@ TEST_F(HotKeysTest, OneActionPerPressWhateverTheLocksAndAKeyTakenElsewhereIsRefu
             ASSERT_TRUE(hotKey.isRegistered());
             EXPECT_FALSE(grabElsewhere(other));
             for (const char* lock : {"", "Caps_Lock", "Num_Lock", "Caps_Lock", "Num_Lock"}) {
-                if (*lock) press(lock); // Caps Lock on, both on, Num Lock on, none
+                if (*lock) xdotool(std::string("key ") + lock); // Caps Lock on, both on, Num Lock on, none
                 EXPECT_TRUE(firesOnce()) << lock;
             }
             // Other combinations of the same key are not ours: the next real press is the only one counted.
-            press("ctrl+alt+g super+g ctrl+alt+super+shift+g");
+            xdotool("key ctrl+alt+g super+g ctrl+alt+super+shift+g");
             EXPECT_TRUE(firesOnce());
             EXPECT_EQ(actions, 6);
-
             // Held longer than the X server's auto-repeat delay (660 ms).
             const int pressesBefore = keyPresses;
-            ASSERT_EQ(desktop.run("xdotool keydown ctrl+alt+super+g sleep 1 keyup g keyup ctrl+alt+super"),
-                      0);
+            xdotool("keydown ctrl+alt+super+g sleep 1 keyup g keyup ctrl+alt+super");
             ASSERT_TRUE(waitUntil([&] {
                 main.runAll();
                 return actions == 7;

@@ -38,7 +38,6 @@ TEST_F(QtDefaultsStoreTest, ValuesSurviveAsTextAndReadBackTyped) {
     EXPECT_NE(text.find("paused=true\n"), std::string::npos) << text;
     EXPECT_NE(text.find("switchDelay=0.30000000000000004\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("cameraID"), std::string::npos) << text;
-
     QtDefaultsStore store(file);
     EXPECT_TRUE(store.boolValue("paused"));
     EXPECT_EQ(store.doubleValue("switchDelay"), awkward);

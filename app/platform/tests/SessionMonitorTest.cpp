@@ -23,35 +23,32 @@ const QString sessionPath = "/org/freedesktop/login1/session/c7";
 
 // Owns a well-known name on a bus (subscriptions filtered on that sender ignore anyone else's signals),
 // answers method calls under `path` with `answer` (an error when it has none) and sends signals.
-class FakeService : public QDBusVirtualObject {
-  public:
+struct FakeService : QDBusVirtualObject {
     using Answer = std::function<std::optional<QVariant>(const QDBusMessage& call)>;
+    QDBusConnection bus;
+    QString path;
+    Answer answer;
 
-    FakeService(QDBusConnection bus, const QString& name, const QString& path, Answer answer)
-        : bus_(bus), path_(path), answer_(std::move(answer)) {
-        bus_.registerVirtualObject(path, this, QDBusConnection::SubPath);
-        if (!bus_.registerService(name)) throw std::runtime_error("name taken");
+    FakeService(QDBusConnection on, const QString& name, const QString& under, Answer answering)
+        : bus(on), path(under), answer(std::move(answering)) {
+        bus.registerVirtualObject(path, this, QDBusConnection::SubPath);
+        if (!bus.registerService(name)) throw std::runtime_error("name taken");
     }
-    ~FakeService() override { bus_.unregisterObject(path_, QDBusConnection::UnregisterTree); }
+    ~FakeService() override { bus.unregisterObject(path, QDBusConnection::UnregisterTree); }
 
-    void signal(const QString& path, const QString& interface, const QString& member,
+    void signal(const QString& from, const QString& interface, const QString& member,
                 QVariantList arguments) {
-        auto message = QDBusMessage::createSignal(path, interface, member);
+        auto message = QDBusMessage::createSignal(from, interface, member);
         message.setArguments(arguments);
-        bus_.send(message);
+        bus.send(message);
     }
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& call, const QDBusConnection& connection) override {
-        auto answer = answer_(call);
-        return connection.send(answer
-                                   ? call.createReply(*answer)
+        const auto reply = answer(call);
+        return connection.send(reply
+                                   ? call.createReply(*reply)
                                    : call.createErrorReply("org.freedesktop.DBus.Error.Failed", "No answer"));
     }
-
-  private:
-    QDBusConnection bus_;
-    QString path_;
-    Answer answer_;
 };
 
 // Runs the event loop, which delivers QtDBus's replies and signals, until the condition holds.
@@ -109,9 +106,9 @@ TEST(SessionMonitorTest, LogindAndTheScreenSaverDecideTheVerdictAndMissingServic
         SCOPED_TRACE("a system bus without logind, a session bus with an active screen saver, no X server");
         bool saverActive = true;
         FakeService saver(bus("SESSION"), "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
-                          [&](const QDBusMessage& call) -> std::optional<QVariant> {
-                              if (call.member() == "GetActive") return saverActive;
-                              return std::nullopt;
+                          [&](const QDBusMessage& call) {
+                              return call.member() == "GetActive" ? std::optional<QVariant>(saverActive)
+                                                                  : std::nullopt;
                           });
         auto setSaver = [&](bool value) {
             saverActive = value;
@@ -156,7 +153,6 @@ TEST(SessionMonitorTest, LogindAndTheScreenSaverDecideTheVerdictAndMissingServic
     };
     const QString sessionInterface = "org.freedesktop.login1.Session",
                   manager = "org.freedesktop.login1.Manager";
-
     // Without a session id the session is found by our process id.
     LinuxSession session(bus("SYSTEM"), noBus("no-session-bus"), log, "", "unix:/nonexistent");
     startMonitor(session);
@@ -165,7 +161,6 @@ TEST(SessionMonitorTest, LogindAndTheScreenSaverDecideTheVerdictAndMissingServic
     set(active, "Active", true);
     EXPECT_TRUE(becomes(true));
     EXPECT_EQ(session.screenLocked(), false);
-
     // The hint changes without its change signal: the Lock signal alone says something happened.
     lockedHint = true;
     logind.signal(sessionPath, sessionInterface, "Lock", {});
@@ -174,12 +169,10 @@ TEST(SessionMonitorTest, LogindAndTheScreenSaverDecideTheVerdictAndMissingServic
     set(lockedHint, "LockedHint", false);
     logind.signal(sessionPath, sessionInterface, "Unlock", {});
     EXPECT_TRUE(becomes(true));
-
     logind.signal("/org/freedesktop/login1", manager, "PrepareForSleep", {true});
     EXPECT_TRUE(becomes(false));
     logind.signal("/org/freedesktop/login1", manager, "PrepareForSleep", {false});
     EXPECT_TRUE(becomes(true));
-
     // Another user's session takes the seat, then ours comes back.
     set(active, "Active", false);
     EXPECT_TRUE(becomes(false));
@@ -187,7 +180,6 @@ TEST(SessionMonitorTest, LogindAndTheScreenSaverDecideTheVerdictAndMissingServic
     set(active, "Active", true);
     EXPECT_TRUE(becomes(true));
     monitor.reset();
-
     // With its id the session is asked for by name.
     LinuxSession named(bus("SYSTEM"), noBus("no-session-bus"), log, "c7", "unix:/nonexistent");
     EXPECT_TRUE(processEventsUntil([&] { return named.onConsole() == true; }));

@@ -36,7 +36,6 @@ TEST(X11Thread, RunsTasksTimersAndEventHandlersAndTrapsErrorsOfVanishedWindows) 
     ASSERT_TRUE(waitUntil([&] { return thread.call([&] { return order.size(); }) == 4; }));
     EXPECT_EQ(thread.call([&] { return order; }),
               (std::vector<std::string>{"first", "second", "soon", "later"}));
-
     // Handlers see events in the order they were added, until one takes the event.
     std::atomic<int> seenByFirst = 0, seenBySecond = 0;
     Display* display = thread.call([&] { return thread.display(); }); // used on the thread only
@@ -45,13 +44,10 @@ TEST(X11Thread, RunsTasksTimersAndEventHandlersAndTrapsErrorsOfVanishedWindows) 
         XSelectInput(display, w, PropertyChangeMask);
         return w;
     });
-    auto first = thread.addEventHandler([&](XEvent& event) {
-        if (event.type != PropertyNotify || event.xproperty.window != window) return false;
-        ++seenByFirst;
-        return true;
-    });
+    auto ours = [&](XEvent& e) { return e.type == PropertyNotify && e.xproperty.window == window; };
+    auto first = thread.addEventHandler([&](XEvent& event) { return ours(event) && ++seenByFirst; });
     thread.addEventHandler([&](XEvent& event) {
-        if (event.type == PropertyNotify && event.xproperty.window == window) ++seenBySecond;
+        seenBySecond += ours(event);
         return false;
     });
     auto touch = [&] {
@@ -67,7 +63,6 @@ TEST(X11Thread, RunsTasksTimersAndEventHandlersAndTrapsErrorsOfVanishedWindows) 
     touch();
     ASSERT_TRUE(waitUntil([&] { return seenBySecond == 1; }));
     EXPECT_EQ(seenByFirst, 1);
-
     // A window that vanished mid-query: the innermost trap takes the error, and the process goes on.
     thread.call([&] {
         XDestroyWindow(display, window);
@@ -87,7 +82,6 @@ TEST(X11Thread, WithoutAnXServerTasksStillRunAndTheDesktopServicesReadAsAbsent) 
     X11Thread thread("orvane.test", "unix:/nonexistent/display");
     EXPECT_EQ(thread.call([&] { return thread.display(); }), nullptr);
     EXPECT_EQ(thread.call([] { return 42; }), 42);
-
     test::CollectingQueue main;
     SystemClock clock;
     X11InputSource input(thread, main, clock);
@@ -95,7 +89,6 @@ TEST(X11Thread, WithoutAnXServerTasksStillRunAndTheDesktopServicesReadAsAbsent) 
     EXPECT_TRUE(std::isinf(input.secondsSinceLast(InputEvent::keyDown)));
     EXPECT_FALSE(input.buttonDown(0));
     EXPECT_EQ(input.modifierFlags(), 0u);
-
     test::CapturingLog log;
     X11HotKeys hotKeys(thread, log);
     EXPECT_FALSE(hotKeys.registerHotKey([] {}));
@@ -111,7 +104,6 @@ TEST(WindowControlTest, NeedsAnX11SessionWithALiveWindowManagerThatActivates) {
     // Other programs' windows on Wayland are out of reach, whatever X server runs beside it.
     EXPECT_FALSE(windowControlAvailable(thread, environment({{"XDG_SESSION_TYPE", "wayland"}})));
     EXPECT_FALSE(windowControlAvailable(thread, environment({{"WAYLAND_DISPLAY", "wayland-0"}})));
-
     test::TestClient client("Other", std::nullopt, desktop.display());
     const auto supported = client.property(client.root(), "_NET_SUPPORTED", XA_ATOM);
     std::vector<long> withoutActivation;
@@ -122,7 +114,6 @@ TEST(WindowControlTest, NeedsAnX11SessionWithALiveWindowManagerThatActivates) {
     EXPECT_FALSE(windowControlAvailable(thread, x11));
     client.setProperty(client.root(), "_NET_SUPPORTED", XA_ATOM, {supported.begin(), supported.end()});
     EXPECT_TRUE(windowControlAvailable(thread, x11));
-
     // A window manager that died leaves the root naming a check window that no longer exists.
     const auto check = client.property(client.root(), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
     ASSERT_EQ(check.size(), 1u);

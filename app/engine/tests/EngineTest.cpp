@@ -1,8 +1,6 @@
 #include "engine/Engine.h"
 
-#include "CapturingLog.h"
 #include "FakePlatform.h"
-#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +11,13 @@ using Json = nlohmann::json;
 
 namespace {
 
-const DisplayInfo left{1, "L-UUID", "Left", {0, 0, 1920, 1080}};
-const DisplayInfo right{2, "R-UUID", "Right", {1920, 0, 1920, 1080}};
-const DisplayInfo third{3, "T-UUID", "Third", {3840, 0, 1920, 1080}};
+const DisplayInfo& left = leftDisplay;
+const DisplayInfo& right = rightDisplay;
+const DisplayInfo third{3, "T-UUID", "THIRD", {3840, 0, 1920, 1080}};
 const std::vector<DisplayInfo> twoDisplays{left, right};
 const Point onLeft{400, 500}, onRight{2500, 500};
-const CameraInfo builtIn{"pci:0000:00:14.0/idx0", "Integrated Camera", true};
-const CameraInfo webcam{"usb:046d:0825:A1B2/if00/idx0", "USB Webcam", false};
+const CameraInfo& builtIn = builtInCamera;
+const CameraInfo& webcam = usbCamera;
 const DetectedFace lookingLeft = FakeFaceDetector::facing(-0.35),
                    lookingRight = FakeFaceDetector::facing(0.35);
 
@@ -28,43 +26,15 @@ CalibrationProfile profileFor(const std::string& cameraID) {
                               calibrationSamples(twoDisplays, -0.35), {});
 }
 
-// The training queue, counting the fits handed to it.
-struct TrainingQueue : ManualQueue {
-    using ManualQueue::ManualQueue;
-    void post(Task task) override { ++fits, ManualQueue::post(std::move(task)); }
-    int fits = 0;
-};
-
 // The engine with fake desktop services in virtual time, and real files in a temporary folder.
-struct Rig {
-    TemporaryFolder folder;
-    ManualClock clock;
-    ManualScheduler scheduler{clock};
-    ManualQueue main{scheduler};
-    TrainingQueue training{scheduler};
-    FakeCamera camera{scheduler, main};
-    FakeFaceDetector detector;
-    FakeDisplays displays;
-    FakeWindowFocus windows;
-    FakeInputSource input;
-    FakeSession session;
-    FakePermissions permissions;
-    FakeAppWindows appWindows;
-    FakeDefaultsStore defaults;
-    CapturingLog log;
+struct Rig : FakeServices {
     std::shared_ptr<Engine> engine;
 
-    Rig() {
-        displays.list = twoDisplays;
-        camera.cameras = {builtIn, webcam};
-    }
     void storeProfile(const CalibrationProfile& profile) {
         ProfileStore(folder / "Profiles", log).save(profile);
     }
     void launch() {
-        engine =
-            Engine::create({clock, main, training, camera, detector, displays, windows, input, session,
-                            permissions, appWindows, defaults, log, folder / "Profiles", folder / "Logs"});
+        engine = Engine::create(services());
         settle();
     }
     void settle() { scheduler.runDue(); }
@@ -313,7 +283,7 @@ TEST_F(EngineTest, DisplayChangesKeepOrReloadTheProfileNeverLosingClicksOrLaterR
     const auto model = engine->model();
     DisplayInfo raised = right; // moved and renamed: the same profile and model
     raised.bounds.y = -200;
-    raised.name = "Right (rotated)";
+    raised.name = "RIGHT (rotated)";
     displays.change({left, raised});
     displays.change({left, raised}); // the same list again changes nothing
     EXPECT_EQ(windows.displayUpdates, (std::vector<std::vector<DisplayInfo>>{twoDisplays, {left, raised}}));
@@ -388,7 +358,7 @@ TEST_F(EngineTest, FinishingCalibrationStoresTheProfileAndReportsTheScore) {
     EXPECT_FALSE(engine->accuracyDropped()) << "a new calibration starts the drift count afresh";
     const auto stored = onDisk().value();
     EXPECT_EQ(stored.displays,
-              (std::vector<CalibrationProfile::Display>{{left.uuid, "Left"}, {right.uuid, "Right"}}));
+              (std::vector<CalibrationProfile::Display>{{left.uuid, "LEFT"}, {right.uuid, "RIGHT"}}));
     EXPECT_EQ(stored.cameraID, builtIn.id);
     EXPECT_EQ(stored.calibratedAt, wholeSeconds(clock.now()));
     EXPECT_EQ(stored.calibrationSamples, samples);
@@ -402,7 +372,7 @@ TEST(EngineCalibration, AFitThatIsDroppedOrImpossibleScoresZero) {
         SCOPED_TRACE(name);
         Rig r;
         if (name == std::string("no camera")) r.camera.cameras.clear();
-        r.storeProfile(CalibrationProfile({{left.uuid, "Left"}, {third.uuid, "Third"}}, builtIn.id, {},
+        r.storeProfile(CalibrationProfile({{left.uuid, "LEFT"}, {third.uuid, "THIRD"}}, builtIn.id, {},
                                           calibrationSamples({left, third}, -0.35), {}));
         r.launch();
         r.engine->beginCalibration(nullptr);
@@ -434,18 +404,18 @@ TEST_F(EngineTest, ASwitchMovesFocusThenLogsAndRecordsTheOutcome) {
     EXPECT_FALSE(windows.switches[0].movePointer);
     wait(0.2504);
     windows.complete();
-    EXPECT_EQ(log.count("Switch → Right [firefox] via inputFocus ok=1 250ms"), 1u);
+    EXPECT_EQ(log.count("Switch → RIGHT [firefox] via inputFocus ok=1 250ms"), 1u);
     auto focus = records("focus").at(0);
     EXPECT_NEAR(focus["ms"].get<double>(), 250.4, 1e-6);
     focus.erase("ms");
     focus.erase("t");
     EXPECT_EQ(focus.dump(),
-              R"({"app":"firefox","display":"Right","k":"focus","method":"inputFocus","ok":true})");
+              R"({"app":"firefox","display":"RIGHT","k":"focus","method":"inputFocus","ok":true})");
 
     windows.outcome = {FocusMethod::pointerOnly, false, "-", std::nullopt};
     engine->performSwitch(left.uuid);
     windows.complete();
-    EXPECT_EQ(log.count("Switch → Left [-] via pointerOnly ok=0 0ms"), 1u);
+    EXPECT_EQ(log.count("Switch → LEFT [-] via pointerOnly ok=0 0ms"), 1u);
 }
 
 // The user sees where focus went: only a switch that moved keyboard focus to a window is announced.

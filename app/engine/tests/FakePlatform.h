@@ -3,9 +3,11 @@
 // Fakes of the platform seams for engine tests in virtual time: settable answers, recorded calls.
 // Single-threaded: the tests drive them from the thread that runs the manual queues.
 
+#include "CapturingLog.h"
+#include "TemporaryFolder.h"
 #include "VirtualTime.h"
 #include "core/CalibrationProfile.h"
-#include "engine/Platform.h"
+#include "engine/Engine.h"
 
 #include <algorithm>
 #include <cmath>
@@ -196,6 +198,48 @@ class FakeDefaultsStore : public DefaultsStore {
                 found != values->end() && std::holds_alternative<T>(found->second))
                 return std::get<T>(found->second);
         return std::nullopt;
+    }
+};
+
+// The training queue, counting the fits handed to it.
+struct TrainingQueue : ManualQueue {
+    using ManualQueue::ManualQueue;
+    void post(Task task) override { ++fits, ManualQueue::post(std::move(task)); }
+    int fits = 0;
+};
+
+inline const DisplayInfo leftDisplay{1, "L-UUID", "LEFT", {0, 0, 1920, 1080}};
+inline const DisplayInfo rightDisplay{2, "R-UUID", "RIGHT", {1920, 0, 1920, 1080}};
+inline const CameraInfo builtInCamera{"pci:0000:00:14.0/idx0", "Integrated Camera", true};
+inline const CameraInfo usbCamera{"usb:046d:0825:A1B2/if00/idx0", "USB Webcam", false};
+
+// Every service the engine works with, faked in virtual time, and real files in a temporary folder. The
+// desk starts with two displays side by side and two cameras.
+struct FakeServices {
+    TemporaryFolder folder;
+    ManualClock clock;
+    ManualScheduler scheduler{clock};
+    ManualQueue main{scheduler};
+    TrainingQueue training{scheduler};
+    FakeCamera camera{scheduler, main};
+    FakeFaceDetector detector;
+    FakeDisplays displays;
+    FakeWindowFocus windows;
+    FakeInputSource input;
+    FakeSession session;
+    FakePermissions permissions;
+    FakeAppWindows appWindows;
+    FakeDefaultsStore defaults;
+    CapturingLog log;
+    WindowFocus* focus = &windows; // the real one on a test desktop, where a test needs it
+
+    FakeServices() {
+        displays.list = {leftDisplay, rightDisplay};
+        camera.cameras = {builtInCamera, usbCamera};
+    }
+    EngineServices services() {
+        return {clock,       main,     training, camera, detector, displays, *focus, input, session,
+                permissions, appWindows, defaults, log,  folder / "Profiles", folder / "Logs"};
     }
 };
 

@@ -1,14 +1,11 @@
 #include "engine/TrackingPipeline.h"
 
 #include "FakePlatform.h"
-#include "TemporaryFolder.h"
-#include "engine/Diagnostics.h"
 
 #include <gtest/gtest.h>
 
 using namespace orvane;
 using namespace orvane::test;
-using Json = nlohmann::json;
 
 namespace {
 
@@ -221,35 +218,4 @@ TEST_F(TrackingPipelineTest, WrongAndOffScreenClicksRaiseTheDriftFlagOnceUntilIt
     click("L");
     EXPECT_EQ(driftChanges, (std::vector<bool>{true, false, true}));
     EXPECT_EQ(samples.size(), 30u);
-}
-
-TEST_F(TrackingPipelineTest, PerformanceIsReportedEveryTenSecondsFromTheFirstDeliveredFrame) {
-    TemporaryFolder folder;
-    auto diagnostics = Diagnostics::open(folder.path(), clock);
-    pipeline->setDiagnostics(diagnostics);
-    settle();
-    auto perf = [&] {
-        diagnostics->flush();
-        std::vector<Json> found;
-        std::istringstream lines(readFile(diagnostics->file()));
-        for (std::string line; std::getline(lines, line);)
-            if (auto record = Json::parse(line); record["k"] == "perf") found.push_back(record);
-        return found;
-    };
-    detector.whileDetecting = [this] { clock.set(clock.uptime() + 0.004); };
-    ASSERT_TRUE(frameAt(0, 0.35)); // starts the window
-    ASSERT_TRUE(frameAt(9.9, 0.35));
-    EXPECT_FALSE(frameAt(9.95, 0.35));
-    EXPECT_TRUE(perf().empty());
-    EXPECT_FALSE(frameAt(10, 0.35)) << "counted and reported, then dropped";
-    ASSERT_EQ(perf().size(), 1u);
-    EXPECT_DOUBLE_EQ(perf()[0]["camera_fps"].get<double>(), 0.4);
-    EXPECT_DOUBLE_EQ(perf()[0]["vision_fps"].get<double>(), 0.2);
-    EXPECT_NEAR(perf()[0]["vision_ms"].get<double>(), 4, 1e-6);
-    EXPECT_EQ(perf()[0]["frame"], "640x360");
-
-    frameAt(20, 0.35); // the frame at 10 counted in the first window; the next one analyses nothing
-    ASSERT_EQ(perf().size(), 2u);
-    EXPECT_DOUBLE_EQ(perf()[1]["camera_fps"].get<double>(), 0.1);
-    EXPECT_EQ(perf()[1]["vision_ms"], 0);
 }

@@ -1,6 +1,5 @@
 #include "platform/FaceDetector.h"
 
-#include "engine/FaceTracker.h"
 #include "engine/tests/CapturingLog.h"
 #include "engine/tests/TemporaryFolder.h"
 #include "headrender/FacePhotos.h"
@@ -204,42 +203,6 @@ TEST_F(FaceDetectorTest, FollowsAFaceOutOfTheCropAndStopsTrackingWhenItLeaves) {
     const auto gone = detect(background);
     EXPECT_TRUE(gone && gone->empty());
     EXPECT_FALSE(detector.isTracking());
-}
-
-// A group of three (dlib's 2008_001322.jpg) with faces of 17, 14 and 20 % of the width.
-TEST_F(FaceDetectorTest, TheTrackerPicksTheLargestFaceThenStaysWithTheUser) {
-    const double scale = 0.2 * frameWidth / 90;
-    cv::Mat scaled;
-    cv::resize(photo("dlib/2008_001322.jpg"), scaled, {}, scale, scale, cv::INTER_AREA);
-    const cv::Rect view(30, 110, frameWidth, frameHeight);
-    const cv::Mat frame = scaled(view).clone();
-    // The annotated face centres in the frame, as fractions; the smallest face is the user's.
-    const auto centerOf = [&](cv::Rect box) {
-        return cv::Point2d(((box.x + box.width / 2.0) * scale - view.x) / frameWidth,
-                           ((box.y + box.height / 2.0) * scale - view.y) / frameHeight);
-    };
-    const cv::Point2d largest = centerOf({344, 155, 90, 90});
-    const cv::Point2d user = centerOf({232, 218, 63, 63});
-    FaceTracker tracker(detector);
-    const auto expectChoice = [&](const std::optional<FaceTracker::Observation>& observation,
-                                  cv::Point2d face) {
-        ASSERT_TRUE(observation);
-        EXPECT_NEAR(observation->pose.faceX, face.x, 0.05);
-        EXPECT_NEAR(observation->pose.faceY, face.y, 0.08);
-    };
-    const Nv12Frame groupFrame = toNv12(frame);
-    expectChoice(tracker.process(groupFrame.view()), largest);
-    // The user alone in front of the camera, then the others lean in.
-    tracker.forget();
-    cv::Mat alone = wall({frameWidth, frameHeight});
-    const cv::Rect around(int(user.x * frameWidth) - 70, int(user.y * frameHeight) - 90, 140, 180);
-    frame(around).copyTo(alone(around));
-    expectChoice(tracker.process(toNv12(alone).view()), user);
-    for (int i = 0; i < 3; ++i)
-        expectChoice(tracker.process(groupFrame.view()), user);
-    tracker.forget();
-    EXPECT_FALSE(detector.isTracking());
-    expectChoice(tracker.process(groupFrame.view()), largest);
 }
 
 TEST(FaceDetectorModel, IsFoundWhereTheEnvironmentSaysElseInTheBuildTreeAndABadOneIsLoggedOnce) {

@@ -2,12 +2,9 @@
 
 #include "UiTest.h"
 #include "ui/StatusMenu.h"
-#include "ui/Symbols.h"
 
-#include <QBitmap>
 #include <QDialog>
 #include <QMenu>
-#include <QPainter>
 #include <QSystemTrayIcon>
 
 // Last: see Desktop.h.
@@ -65,6 +62,7 @@ TEST(AppDelegate, IconStatusAndMenuFollowTheEngineState) {
         rig.settle();
         EXPECT_EQ(rig.delegate->iconSymbol().toStdString() + (statusDimmed(rig.engine()) ? " dimmed" : ""),
                   c.icon);
+        EXPECT_FALSE(rig.delegate->statusItem()->icon().pixmap(22, 22).isNull()) << "a symbol is drawn";
         EXPECT_EQ(rig.delegate->statusItem()->toolTip().toStdString(), c.status);
         const std::string overlay = rig.engine().settings().showHUD() ? "|checked" : "";
         EXPECT_EQ(menuItems(*rig.delegate), c.status + "|off/-/" + c.actions + "Show Tracking Overlay" +
@@ -152,22 +150,4 @@ TEST(AppDelegate, TrayIconOpensItsMenuOnARightClick) {
     saveScreenshot(rig.delegate->menu()->grab(), "tray-menu");
     EXPECT_EQ(rig.delegate->menu()->actions().front()->text(), "Starting camera…");
     rig.delegate->menu()->hide();
-}
-
-// Every symbol the program shows is drawn, plain and dimmed (on dark and light panels, for a look).
-TEST(AppDelegate, SymbolsOnDarkAndLightPanels) {
-    const QStringList names{"eye",   "eye.slash", "eye.trianglebadge.exclamationmark",
-                            "scope", "checkmark", "person.crop.circle.badge.questionmark"};
-    QPixmap sheet(names.size() * 56 + 8, 4 * 56 + 8);
-    QPainter painter(&sheet);
-    for (int row = 0; row < 4; ++row) {
-        painter.fillRect(0, row * 56 + 4, sheet.width(), 56, row % 2 ? QColor(0xf0f0f0) : QColor(0x202020));
-        for (int i = 0; i < names.size(); ++i) {
-            const QPixmap icon = trayIcon(names[i], row >= 2).pixmap(48, 48);
-            EXPECT_FALSE(QRegion(icon.mask()).isEmpty()) << names[i].toStdString();
-            painter.drawPixmap(i * 56 + 8, row * 56 + 8, icon);
-        }
-    }
-    painter.end();
-    saveScreenshot(sheet, "tray-symbols");
 }

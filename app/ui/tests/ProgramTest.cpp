@@ -40,7 +40,7 @@ std::string dbusCall(const TestDesktop& desktop, const TemporaryFolder& home, co
 
 } // namespace
 
-TEST(Program, CommandLine) {
+TEST(Program, CommandLineOptionsAndTheCalibrationMapWithoutAWindow) {
     TemporaryFolder home;
     TestDesktop desktop;
     Program program(desktop, home, camera);
@@ -56,6 +56,20 @@ TEST(Program, CommandLine) {
     EXPECT_EQ(program.run("", &out, "DISPLAY="), 1);
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
     EXPECT_NE(out.find("no X display"), std::string::npos) << out;
+    // The calibration map written without any window, for support and the demo.
+    EXPECT_EQ(program.run("--calibration-map " + (home / "map.png").string(), &out), 1);
+    EXPECT_NE(out.find("no calibration"), std::string::npos) << out;
+    // A profile for the test desktop's two monitors and the override camera, as calibration would leave it.
+    storeProfile(home / "data/Orvane/Profiles", desktop.displays(), "source");
+    EXPECT_EQ(program.run("--calibration-map " + (home / "map.png").string(), &out), 0) << out;
+    EXPECT_EQ(QImage(QString::fromStdString((home / "map.png").string())).size(), QSize(1200, 800));
+    EXPECT_EQ(program.run("--calibration-map " + (home / "map.svg").string(), &out), 0) << out;
+    EXPECT_NE(readFile(home / "map.svg").find("<svg"), std::string::npos);
+    // Without the desktop (a support request), the profile saved last is drawn.
+    EXPECT_EQ(program.run("--calibration-map " + (home / "map2.png").string(), &out, "DISPLAY="), 0) << out;
+    EXPECT_TRUE(std::filesystem::exists(home / "map2.png"));
+    EXPECT_EQ(program.run("--calibration-map " + (home / "map.jpg").string(), &out), 2);
+    EXPECT_EQ(program.run("--calibration-map", &out), 2);
 }
 
 // Started at login before the panel: the icon appears once a tray host runs. A second start opens the
@@ -146,25 +160,4 @@ TEST(Program, RegistersAsAStatusNotifierItem) {
     EXPECT_EQ(program.stop(SIGTERM), 0);
     for (const char* name : {"watcher.pid", "panel.pid"})
         std::system(("kill $(cat " + shellQuoted((home / name).string()) + ") 2>/dev/null").c_str());
-}
-
-// The calibration map written without any window, for support and the demo.
-TEST(Program, WritesTheCalibrationMapToAFile) {
-    TemporaryFolder home;
-    TestDesktop desktop;
-    Program program(desktop, home, camera);
-    std::string out;
-    EXPECT_EQ(program.run("--calibration-map " + (home / "map.png").string(), &out), 1);
-    EXPECT_NE(out.find("no calibration"), std::string::npos) << out;
-    // A profile for the test desktop's two monitors and the override camera, as calibration would leave it.
-    storeProfile(home / "data/Orvane/Profiles", desktop.displays(), "source");
-    EXPECT_EQ(program.run("--calibration-map " + (home / "map.png").string(), &out), 0) << out;
-    EXPECT_EQ(QImage(QString::fromStdString((home / "map.png").string())).size(), QSize(1200, 800));
-    EXPECT_EQ(program.run("--calibration-map " + (home / "map.svg").string(), &out), 0) << out;
-    EXPECT_NE(readFile(home / "map.svg").find("<svg"), std::string::npos);
-    // Without the desktop (a support request), the profile saved last is drawn.
-    EXPECT_EQ(program.run("--calibration-map " + (home / "map2.png").string(), &out, "DISPLAY="), 0) << out;
-    EXPECT_TRUE(std::filesystem::exists(home / "map2.png"));
-    EXPECT_EQ(program.run("--calibration-map " + (home / "map.jpg").string(), &out), 2);
-    EXPECT_EQ(program.run("--calibration-map", &out), 2);
 }

@@ -3,9 +3,7 @@
 // The program's user interface over fake desktop services in virtual time (the engine and the windows are
 // real), screenshots of windows, and child runs of this test program on other desktops.
 
-#include "CapturingLog.h"
 #include "FakePlatform.h"
-#include "TemporaryFolder.h"
 #include "engine/ProfileStore.h"
 #include "ui/AppDelegate.h"
 
@@ -51,11 +49,6 @@ inline void saveScreenshot(const QPixmap& pixmap, const std::string& name) {
     pixmap.save(QString::fromStdString(ORVANE_BINARY_DIR "/screenshots/" + name + ".png"));
 }
 
-inline const DisplayInfo leftDisplay{1, "L-UUID", "LEFT", {0, 0, 1920, 1080}};
-inline const DisplayInfo rightDisplay{2, "R-UUID", "RIGHT", {1920, 0, 1920, 1080}};
-inline const CameraInfo builtInCamera{"pci:0000:00:14.0/idx0", "Integrated Camera", true};
-inline const CameraInfo usbCamera{"usb:046d:0825:A1B2/if00/idx0", "USB Webcam", false};
-
 // A calibration of the displays as calibrating leaves it.
 inline void storeProfile(const std::filesystem::path& folder, const std::vector<DisplayInfo>& displays,
                          const std::string& camera, std::vector<LabeledSample> clicks = {}) {
@@ -84,31 +77,11 @@ struct FakeAutostart : Autostart {
 };
 
 // The program's user interface on fake desktop services in virtual time.
-struct UiRig {
-    TemporaryFolder folder;
-    ManualClock clock;
-    ManualScheduler scheduler{clock};
-    ManualQueue main{scheduler};
-    ManualQueue training{scheduler};
-    FakeCamera camera{scheduler, main};
-    FakeFaceDetector detector;
-    FakeDisplays displays;
-    FakeWindowFocus windows;
-    FakeInputSource input;
-    FakeSession session;
-    FakePermissions permissions;
-    FakeAppWindows appWindows;
-    FakeDefaultsStore defaults;
-    CapturingLog log;
+struct UiRig : FakeServices {
     FakeHotKeys hotKeys;
     FakeAutostart autostart;
-    WindowFocus* focus = &windows; // the real one on the test desktop, where a test needs it
     std::unique_ptr<AppDelegate> delegate;
 
-    UiRig() {
-        displays.list = {leftDisplay, rightDisplay};
-        camera.cameras = {builtInCamera, usbCamera};
-    }
     ~UiRig() {
         delegate.reset();
         QApplication::processEvents();
@@ -118,11 +91,7 @@ struct UiRig {
         test::storeProfile(folder / "Profiles", displays.list, builtInCamera.id, std::move(clicks));
     }
     void launch() {
-        delegate = std::make_unique<AppDelegate>(
-            AppServices{{clock, main, training, camera, detector, displays, *focus, input, session,
-                         permissions, appWindows, defaults, log, folder / "Profiles", folder / "Logs"},
-                        hotKeys,
-                        autostart});
+        delegate = std::make_unique<AppDelegate>(AppServices{services(), hotKeys, autostart});
         delegate->launch();
         settle();
     }

@@ -56,23 +56,3 @@ TEST_F(FaceTrackerTest, PicksTheWidestUsableFacePlusANearnessBonusToTheLastCentr
         EXPECT_EQ(observation ? std::optional(observation->pose.faceX) : std::nullopt, chosenX);
     }
 }
-
-TEST_F(FaceTrackerTest, TheLastCentreOutlivesAFailedDetectionButNotAFrameWithoutAUsableFaceOrForget) {
-    auto nearOneWins = [&] { return see({face(0.9, 0.5, 0.30), face(0.5, 0.5, 0.20)})->pose.faceX == 0.5; };
-    see({face(0.5, 0.5, 0.2)});
-    detector.faces.reset();
-    EXPECT_FALSE(tracker.process(FrameView{}));
-    EXPECT_TRUE(nearOneWins());
-
-    for (auto unusable : {std::vector{FakeFaceDetector::face(0.5, 0.5, 0.2, 0.1, std::nullopt)},
-                          std::vector{FakeFaceDetector::face(0.5, 0.5, 0.2, std::nullopt, 0.1)},
-                          std::vector<DetectedFace>{}}) {
-        see({face(0.5, 0.5, 0.2)});
-        EXPECT_FALSE(see(unusable)) << "no pitch, no yaw, no face";
-        EXPECT_FALSE(tracker.lastCenter());
-    }
-    see({face(0.5, 0.5, 0.2)});
-    tracker.forget();
-    EXPECT_FALSE(nearOneWins());
-    EXPECT_EQ(detector.resetCalls, 1);
-}

@@ -96,31 +96,6 @@ TEST_F(SystemServicesTest, AnUnchangedVerdictNeverCallsOnChangeWhileTheFiveSecon
     EXPECT_EQ(scheduler.pending(), 0u);
 }
 
-TEST_F(SystemServicesTest, TheHotKeyPostsEachPressToTheMainQueueAndARefusedOneIsNeverUnregistered) {
-    struct : HotKeys {
-        bool grant = true;
-        int unregistrations = 0;
-        std::function<void()> pressed;
-        bool registerHotKey(std::function<void()> handler) override { return pressed = handler, grant; }
-        void unregisterHotKey() override { ++unregistrations; }
-    } hotKeys;
-    int toggles = 0;
-    std::optional<HotKey> hotKey(std::in_place, hotKeys, main, [&] { ++toggles; });
-    EXPECT_TRUE(hotKey->isRegistered());
-    hotKeys.pressed();
-    EXPECT_EQ(toggles, 0) << "runs on the main queue, not in the handler";
-    scheduler.runDue();
-    EXPECT_EQ(toggles, 1);
-    hotKey.reset();
-    EXPECT_EQ(hotKeys.unregistrations, 1);
-    hotKeys.pressed(); // a press already under way while the key goes away stays safe
-    scheduler.runDue();
-    EXPECT_EQ(toggles, 2);
-    hotKeys.grant = false;
-    EXPECT_FALSE(HotKey(hotKeys, main, [] {}).isRegistered());
-    EXPECT_EQ(hotKeys.unregistrations, 1);
-}
-
 TEST(InputMonitor, KeyboardThePointersMostRecentKindOutsideTheWarpWindowButtonsAndHeldModifiers) {
     FakeInputSource input;
     EXPECT_EQ(InputMonitor::activity(input, 0, 100), InputActivity::idle);

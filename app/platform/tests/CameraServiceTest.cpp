@@ -322,20 +322,15 @@ TEST(CameraSessionTest, StartsAndStopsReportTheirStateOnceAndLogWhy) {
 }
 
 TEST_F(CameraServiceTest, PreferredThenBuiltInThenFirstCamera) {
-    CameraService camera(main, log,
-                         sources({source("desk", liveSource()), source("laptop", liveSource(), true),
-                                  source("document", liveSource())}));
+    const auto desk = source("desk", liveSource()), laptop = source("laptop", liveSource(), true);
+    CameraService camera(main, log, sources({desk, laptop, source("document", liveSource())}));
     EXPECT_EQ(camera.availableCameras().size(), 3u);
     EXPECT_EQ(camera.resolveCamera("document")->id, "document");
     EXPECT_EQ(camera.resolveCamera("unplugged")->id, "laptop");
     EXPECT_EQ(camera.resolveCamera(std::nullopt)->id, "laptop");
-    CameraService external(main, log,
-                           sources({source("desk", liveSource()), source("document", liveSource())}));
-    EXPECT_EQ(external.resolveCamera("unplugged")->id, "desk");
+    EXPECT_EQ(CameraService(main, log, sources({desk})).resolveCamera("unplugged")->id, "desk");
     test::TemporaryFolder folder;
-    CameraService none(main, log, noCamera(folder));
-    EXPECT_TRUE(none.availableCameras().empty());
-    EXPECT_EQ(none.resolveCamera("any"), std::nullopt);
+    EXPECT_EQ(CameraService(main, log, noCamera(folder)).resolveCamera("any"), std::nullopt);
 }
 
 TEST_F(CameraServiceTest, RuntimeErrorRestartsOnceAfterOneSecond) {

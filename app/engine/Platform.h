@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -204,17 +205,23 @@ class DefaultsStore {
 public:
     using Value = std::variant<bool, double, std::string>;
     virtual ~DefaultsStore() = default;
-    // Values returned for unset keys.
-    virtual void registerDefaults(const std::vector<std::pair<std::string, Value>>& defaults) = 0;
-    // Typed reads: the stored value when it converts, else the registered default, else false, 0 or absent.
-    virtual bool boolValue(const std::string& key) const = 0;
-    virtual double doubleValue(const std::string& key) const = 0;
-    virtual std::optional<std::string> stringValue(const std::string& key) const = 0;
+    // Values returned for unset keys, and for stored ones that do not convert.
+    void registerDefaults(const std::vector<std::pair<std::string, Value>>& defaults);
+    // Typed reads: the stored value when it converts (a file may hold "true" or "0.8" as text), else the
+    // registered default, else false, 0 or absent.
+    bool boolValue(const std::string& key) const;
+    double doubleValue(const std::string& key) const;
+    std::optional<std::string> stringValue(const std::string& key) const;
     // The stored value as stored (registered defaults do not count); absent when unset.
     virtual std::optional<Value> value(const std::string& key) const = 0;
     virtual std::vector<std::string> keys() const = 0;
     virtual void set(const std::string& key, const Value& value) = 0;
     virtual void remove(const std::string& key) = 0;
+
+private:
+    template <typename Convert>
+    auto read(const std::string& key, Convert convert) const -> decltype(convert(Value{}));
+    std::map<std::string, Value> registered_;
 };
 
 // ---- Autostart

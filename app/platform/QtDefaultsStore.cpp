@@ -5,8 +5,6 @@
 #include <QSettings>
 #include <QString>
 #include <QVariant>
-#include <algorithm>
-#include <cctype>
 #include <charconv>
 
 namespace orvane {
@@ -15,19 +13,6 @@ namespace {
 
 QString qt(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-std::string lowercase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
-std::optional<double> parseNumber(const std::string& text) {
-    double number = 0;
-    const char* end = text.data() + text.size();
-    auto [stop, error] = std::from_chars(text.data(), end, number);
-    if (error != std::errc() || stop != end || text.empty()) return std::nullopt;
-    return number;
 }
 
 // What QSettings hands back: text for anything read from the file; a typed value only where
@@ -52,27 +37,6 @@ std::optional<DefaultsStore::Value> fromVariant(const QVariant& variant) {
     }
 }
 
-std::optional<bool> asBool(const DefaultsStore::Value& value) {
-    if (auto flag = std::get_if<bool>(&value)) return *flag;
-    if (auto number = std::get_if<double>(&value)) return *number != 0;
-    const std::string text = lowercase(std::get<std::string>(value));
-    if (text == "true" || text == "yes") return true;
-    if (text == "false" || text == "no") return false;
-    if (auto number = parseNumber(text)) return *number != 0;
-    return std::nullopt;
-}
-
-std::optional<double> asDouble(const DefaultsStore::Value& value) {
-    if (auto flag = std::get_if<bool>(&value)) return *flag ? 1.0 : 0.0;
-    if (auto number = std::get_if<double>(&value)) return *number;
-    return parseNumber(std::get<std::string>(value));
-}
-
-std::optional<std::string> asString(const DefaultsStore::Value& value) {
-    if (auto text = std::get_if<std::string>(&value)) return *text;
-    return std::nullopt;
-}
-
 std::string toText(const DefaultsStore::Value& value) {
     if (auto flag = std::get_if<bool>(&value)) return *flag ? "true" : "false";
     if (auto number = std::get_if<double>(&value)) {
@@ -89,32 +53,6 @@ QtDefaultsStore::QtDefaultsStore(const std::filesystem::path& file)
     : file_(file), settings_(std::make_unique<QSettings>(qt(file.string()), QSettings::IniFormat)) {}
 
 QtDefaultsStore::~QtDefaultsStore() = default;
-
-void QtDefaultsStore::registerDefaults(const std::vector<std::pair<std::string, Value>>& defaults) {
-    for (const auto& [key, value] : defaults)
-        registered_[key] = value;
-}
-
-template <typename Convert>
-auto QtDefaultsStore::read(const std::string& key, Convert convert) const -> decltype(convert(Value{})) {
-    if (auto stored = value(key))
-        if (auto converted = convert(*stored)) return converted;
-    if (auto found = registered_.find(key); found != registered_.end())
-        if (auto converted = convert(found->second)) return converted;
-    return std::nullopt;
-}
-
-bool QtDefaultsStore::boolValue(const std::string& key) const {
-    return read(key, asBool).value_or(false);
-}
-
-double QtDefaultsStore::doubleValue(const std::string& key) const {
-    return read(key, asDouble).value_or(0);
-}
-
-std::optional<std::string> QtDefaultsStore::stringValue(const std::string& key) const {
-    return read(key, asString);
-}
 
 std::optional<DefaultsStore::Value> QtDefaultsStore::value(const std::string& key) const {
     const QVariant stored = settings_->value(qt(key));

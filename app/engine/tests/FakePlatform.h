@@ -4,7 +4,7 @@
 // Single-threaded: the tests drive them from the thread that runs the manual queues.
 
 #include "CapturingLog.h"
-#include "TemporaryFolder.h"
+#include "desk/TemporaryFolder.h"
 #include "VirtualTime.h"
 #include "core/CalibrationProfile.h"
 #include "engine/Engine.h"
@@ -164,21 +164,11 @@ class FakeAppWindows : public AppWindows {
     }
 };
 
-// An in-memory defaults store: a stored value of the asked type, else the registered default,
-// else false, 0 or absent.
+// An in-memory defaults store; typed reads convert as from a file.
 class FakeDefaultsStore : public DefaultsStore {
   public:
-    std::map<std::string, Value> stored, registered;
+    std::map<std::string, Value> stored;
 
-    void registerDefaults(const std::vector<std::pair<std::string, Value>>& defaults) override {
-        for (const auto& [key, value] : defaults)
-            registered[key] = value;
-    }
-    bool boolValue(const std::string& key) const override { return read<bool>(key).value_or(false); }
-    double doubleValue(const std::string& key) const override { return read<double>(key).value_or(0); }
-    std::optional<std::string> stringValue(const std::string& key) const override {
-        return read<std::string>(key);
-    }
     std::optional<Value> value(const std::string& key) const override {
         return stored.contains(key) ? std::optional(stored.at(key)) : std::nullopt;
     }
@@ -190,15 +180,6 @@ class FakeDefaultsStore : public DefaultsStore {
     }
     void set(const std::string& key, const Value& value) override { stored[key] = value; }
     void remove(const std::string& key) override { stored.erase(key); }
-
-  private:
-    template <typename T> std::optional<T> read(const std::string& key) const {
-        for (const auto* values : {&stored, &registered})
-            if (auto found = values->find(key);
-                found != values->end() && std::holds_alternative<T>(found->second))
-                return std::get<T>(found->second);
-        return std::nullopt;
-    }
 };
 
 // The training queue, counting the fits handed to it.

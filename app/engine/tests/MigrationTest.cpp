@@ -1,7 +1,7 @@
 #include "engine/Migration.h"
 
 #include "FakePlatform.h"
-#include "TemporaryFolder.h"
+#include "desk/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

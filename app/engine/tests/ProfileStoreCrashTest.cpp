@@ -1,5 +1,5 @@
 #include "CapturingLog.h"
-#include "TemporaryFolder.h"
+#include "desk/TemporaryFolder.h"
 #include "WriterProfile.h"
 #include "engine/ProfileStore.h"
 

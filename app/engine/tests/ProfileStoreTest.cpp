@@ -1,7 +1,7 @@
 #include "engine/ProfileStore.h"
 
 #include "CapturingLog.h"
-#include "TemporaryFolder.h"
+#include "desk/TemporaryFolder.h"
 #include "WriterProfile.h"
 
 #include <cmath>

@@ -3,7 +3,7 @@
 #include "engine/Clock.h"
 #include "engine/SerialQueue.h"
 #include "engine/tests/CapturingLog.h"
-#include "engine/tests/TemporaryFolder.h"
+#include "desk/TemporaryFolder.h"
 
 #include <algorithm>
 #include <atomic>

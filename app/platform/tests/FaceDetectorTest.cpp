@@ -2,7 +2,7 @@
 
 #include "engine/FaceTracker.h"
 #include "engine/tests/CapturingLog.h"
-#include "engine/tests/TemporaryFolder.h"
+#include "desk/TemporaryFolder.h"
 #include "headrender/FacePhotos.h"
 #include "headrender/HeadRenderer.h"
 
@@ -225,40 +225,4 @@ TEST(FaceDetectorModel, IsFoundWhereTheEnvironmentSaysElseInTheBuildTreeAndABadO
     }
 }
 
-// Where a head turned by these angles (degrees), 600 mm in front of a 640x360 camera, puts the six
-// points the solver expects.
-std::array<Point, 6> project(double yaw, double pitch, double roll) {
-    const double a = -yaw * M_PI / 180, b = -pitch * M_PI / 180, c = roll * M_PI / 180;
-    const cv::Matx33d ry(std::cos(a), 0, std::sin(a), 0, 1, 0, -std::sin(a), 0, std::cos(a));
-    const cv::Matx33d rx(1, 0, 0, 0, std::cos(b), -std::sin(b), 0, std::sin(b), std::cos(b));
-    const cv::Matx33d rz(std::cos(c), -std::sin(c), 0, std::sin(c), std::cos(c), 0, 0, 0, 1);
-    const cv::Matx33d r = ry * rx * rz;
-    const cv::Vec3d head[] = {{-31, 0, 2},  {31, 0, 2},    {0, 40, -34},
-                              {0, 75, -15}, {-72, 20, 88}, {72, 20, 88}};
-    std::array<Point, 6> points;
-    for (int i = 0; i < 6; ++i) {
-        const cv::Vec3d p = r * head[i] + cv::Vec3d(20, -10, 600);
-        points[i] =
-            Point{frameWidth * p[0] / p[2] + frameWidth / 2.0, frameWidth * p[1] / p[2] + frameHeight / 2.0};
-    }
-    return points;
-}
-
 } // namespace
-
-// Exact angles from exact points; none for a head facing away or points that are not numbers.
-TEST(HeadAngles, FollowTheDetectorsSignConventions) {
-    const std::tuple<double, double, double> turns[] = {
-        {25, 0, 0}, {0, 20, 0}, {0, 0, 15}, {-30, -15, 10}, {40, 10, -20}};
-    for (const auto& [yaw, pitch, roll] : turns) {
-        const auto angles = headAngles(project(yaw, pitch, roll), frameWidth, frameHeight);
-        ASSERT_TRUE(angles);
-        EXPECT_NEAR(degreesOf(angles->yaw), yaw, 0.1);
-        EXPECT_NEAR(degreesOf(angles->pitch), pitch, 0.1);
-        EXPECT_NEAR(degreesOf(angles->roll), roll, 0.1);
-    }
-    EXPECT_FALSE(headAngles(project(180, 0, 0), frameWidth, frameHeight));
-    auto points = project(0, 0, 0);
-    points[3].x = NAN;
-    EXPECT_FALSE(headAngles(points, frameWidth, frameHeight));
-}

@@ -1,6 +1,6 @@
 #include "platform/LinuxPermissions.h"
 
-#include "engine/tests/TemporaryFolder.h"
+#include "desk/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

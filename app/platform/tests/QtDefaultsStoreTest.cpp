@@ -1,6 +1,6 @@
 #include "platform/QtDefaultsStore.h"
 
-#include "engine/tests/TemporaryFolder.h"
+#include "desk/TemporaryFolder.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

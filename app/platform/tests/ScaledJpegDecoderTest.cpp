@@ -1,6 +1,6 @@
 #include "platform/ScaledJpegDecoder.h"
 
-#include "engine/tests/TemporaryFolder.h"
+#include "desk/TemporaryFolder.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -109,29 +109,6 @@ TEST(AppDelegate, GuideOpensAtLaunchOnlyWhileSomethingIsLeftToDo) {
     }
 }
 
-TEST(AppDelegate, CalibratingHidesTheWindowsAndCompletesTheGuide) {
-    UiRig rig;
-    rig.launch();
-    rig.delegate->showSettings();
-    ASSERT_TRUE(rig.delegate->onboardingWindow()->isVisible());
-    rig.delegate->recalibrate();
-    rig.settle();
-    EXPECT_FALSE(rig.delegate->onboardingWindow()->isVisible());
-    EXPECT_FALSE(rig.delegate->settingsWindow()->isVisible());
-    EXPECT_EQ(rig.delegate->calibrationWindows().windows().size(), 2u);
-    // The simulated head turns to each display as the dot moves there.
-    const auto& state = rig.delegate->calibration()->state();
-    for (int step = 0; step < 15 * 60 && rig.delegate->calibration()->isRunning(); ++step) {
-        const bool right = state.activeDisplay() == rightDisplay.uuid;
-        rig.track(1.0 / 15, FakeFaceDetector::facing(right ? -0.35 : 0.35));
-    }
-    ASSERT_TRUE(state.finished());
-    rig.track(3.0);
-    EXPECT_TRUE(rig.delegate->calibrationWindows().windows().empty());
-    EXPECT_TRUE(rig.engine().settings().onboardingCompleted());
-    EXPECT_EQ(rig.engine().state(), Engine::State::active);
-}
-
 // The icon sits in the desktop's tray (trayer speaks XEmbed); a right click opens the menu there.
 TEST(AppDelegate, TrayIconOpensItsMenuOnARightClick) {
     UiRig rig;

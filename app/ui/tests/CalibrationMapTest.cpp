@@ -88,31 +88,9 @@ TEST(CalibrationMap, LaysOutTheDeskAsTheUserSeesIt) {
     EXPECT_FALSE(map.write("/nonexistent/map.png", error));
 }
 
-TEST(CalibrationMap, EnvelopesAreEllipsesAroundTheirMeans) {
-    const auto profile = arrangement(false);
-    const auto model = ScreenModel::train(profile.allSamples(), profile.screenIDs(), {});
-    ASSERT_TRUE(model);
-    const auto map = CalibrationMap::build(profile, model);
-    for (std::size_t k = 0; k < model->envelopes.size(); ++k) {
-        const auto& envelope = model->envelopes[k];
-        const QPointF mean = CalibrationMap::place(envelope.mean[0], envelope.mean[1]);
-        for (double distance : {CalibrationMap::innerDistance, model->configuration.offScreenDistance}) {
-            const QPolygonF ellipse = CalibrationMap::ellipse(envelope, distance);
-            ASSERT_FALSE(ellipse.isEmpty());
-            QPointF sum;
-            for (QPointF p : ellipse) {
-                EXPECT_NEAR(envelope.distance(radians(-p.x()), radians(p.y())), distance, 1e-9);
-                sum += p;
-            }
-            EXPECT_NEAR(QLineF(sum / ellipse.size(), mean).length(), 0, 1e-9);
-        }
-        EXPECT_EQ(*map.displays()[k].centre, mean);
-    }
-}
-
-// The shading shows the model's answer: on each side of the boundary the picture takes the colour of the
-// display the model names there, and none where it says the head is off every display.
-TEST(CalibrationMap, ShadingFollowsTheModel) {
+// The envelopes and the shading show the model: on each side of the boundary the picture takes the colour
+// of the display the model names there, and none where it says the head is off every display.
+TEST(CalibrationMap, EnvelopesAndShadingFollowTheModel) {
     for (bool stacked : {false, true}) {
         const std::string name = stacked ? "stacked" : "side-by-side";
         SCOPED_TRACE(name);
@@ -122,6 +100,21 @@ TEST(CalibrationMap, ShadingFollowsTheModel) {
         const auto map = CalibrationMap::build(profile, model);
         const QImage image = render(map);
         saveScreenshot(QPixmap::fromImage(image), "calibration-map-" + name);
+        // Each envelope is drawn as ellipses at its distances, around its mean.
+        for (std::size_t k = 0; k < model->envelopes.size(); ++k) {
+            const auto& envelope = model->envelopes[k];
+            EXPECT_EQ(*map.displays()[k].centre, CalibrationMap::place(envelope.mean[0], envelope.mean[1]));
+            for (double distance : {CalibrationMap::innerDistance, model->configuration.offScreenDistance}) {
+                const QPolygonF ellipse = CalibrationMap::ellipse(envelope, distance);
+                ASSERT_FALSE(ellipse.isEmpty());
+                QPointF sum;
+                for (QPointF p : ellipse) {
+                    EXPECT_NEAR(envelope.distance(radians(-p.x()), radians(p.y())), distance, 1e-9);
+                    sum += p;
+                }
+                EXPECT_NEAR(QLineF(sum / ellipse.size(), *map.displays()[k].centre).length(), 0, 1e-9);
+            }
+        }
         // Along a line between the two envelope means: the answer changes once, and the shading with it.
         const QPointF a = *map.displays()[0].centre, b = *map.displays()[1].centre;
         std::optional<int> previous;

@@ -12,21 +12,6 @@
 using namespace orvane;
 using namespace orvane::test;
 
-TEST(TrackingHUD, DescribesTheDeciderStatus) {
-    const auto names = [](const std::string& id) {
-        return id == "R" ? std::optional<std::string>("RIGHT") : std::nullopt;
-    };
-    using D = SwitchDecider;
-    std::string texts;
-    for (const D::Status& status : std::vector<D::Status>{
-             D::Dwelling{"R", 0.4}, D::Dwelling{"R", 0.999}, D::Dwelling{"R", 0.29}, D::Dwelling{"X", 0.0},
-             D::WaitingForKeyboard{"R"}, D::WaitingForPointer{"R"}, D::WaitingForModifiers{"R"},
-             D::CoolingDown{"R"}, D::NoFace{}, D::OffScreen{}, D::Uncertain{}, D::OnActiveScreen{}})
-        texts += describe(status, names).toStdString() + "/";
-    EXPECT_EQ(texts, "→ RIGHT 40%/→ RIGHT 99%/→ RIGHT 29%/→ ? 0%/waiting: typing/waiting: mouse/"
-                     "waiting: keys held/cooling down/no face/looking away/uncertain/on focused screen/");
-}
-
 TEST(TrackingHUD, ShowsWhatTheTrackerSees) {
     UiRig rig;
     rig.storeProfile();

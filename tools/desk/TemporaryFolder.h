@@ -1,6 +1,6 @@
 #pragma once
 
-// A fresh folder for one test, removed with everything in it afterwards.
+// A fresh folder for a test or a demo run, removed with everything in it afterwards.
 
 #include <filesystem>
 #include <fstream>

@@ -161,13 +161,9 @@ TEST(WholeProgram, FocusPassesXfwm4sFocusStealingPrevention) {
     const Window second = apps.createWindow(windowAt(800, 300, 600, 400));
     ASSERT_TRUE(apps.activate(second));
     // The prevention is on: a program's request with a stale time stamp is refused.
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = first;
-    event.xclient.message_type = apps.atom("_NET_ACTIVE_WINDOW");
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = 1; // an application
-    event.xclient.data.l[1] = 1; // with a time long before the user last used the active window
+    // An application's request, with a time long before the user last used the active window.
+    XEvent event{.xclient = {ClientMessage, 0, False, nullptr, first, apps.atom("_NET_ACTIVE_WINDOW"), 32,
+                             {.l = {1, 1}}}};
     XSendEvent(apps.connection(), apps.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
                &event);
     XSync(apps.connection(), False);

@@ -1,11 +1,14 @@
 #include "engine/TrackingPipeline.h"
 
 #include "FakePlatform.h"
+#include "desk/TemporaryFolder.h"
+#include "engine/Diagnostics.h"
 
 #include <gtest/gtest.h>
 
 using namespace orvane;
 using namespace orvane::test;
+using Json = nlohmann::json;
 
 namespace {
 
@@ -28,6 +31,7 @@ struct TrackingPipelineTest : ::testing::Test {
     double t0 = 0, lastAnalysed = 0;
 
     std::vector<TrackingSnapshot> snapshots;
+    std::vector<double> snapshotTimes;
     std::vector<std::optional<HeadPose>> poses;
     std::vector<LabeledSample> samples;
     std::vector<bool> driftChanges;
@@ -37,7 +41,10 @@ struct TrackingPipelineTest : ::testing::Test {
     // A new pipeline, with time counted from a second later.
     void restart() {
         pipeline = std::make_unique<TrackingPipeline>(queue, detector, input, clock);
-        pipeline->onSnapshot = [this](const TrackingSnapshot& snapshot) { snapshots.push_back(snapshot); };
+        pipeline->onSnapshot = [this](const TrackingSnapshot& snapshot) {
+            snapshots.push_back(snapshot);
+            snapshotTimes.push_back(clock.uptime());
+        };
         pipeline->onPose = [this](const std::optional<HeadPose>& pose, double) { poses.push_back(pose); };
         pipeline->onLearnedSample = [this](const LabeledSample& sample) { samples.push_back(sample); };
         pipeline->onDriftChange = [this](bool dropped) { driftChanges.push_back(dropped); };
@@ -132,6 +139,22 @@ TEST_F(TrackingPipelineTest, TheFrameRateFollowsTheMoment) {
     }
 }
 
+TEST_F(TrackingPipelineTest, SnapshotsComeAtMostEveryTenthOfASecondWithTheRateOfTheLastTwoSeconds) {
+    pipeline->setFullRate(true);
+    settle();
+    framesEvery(0.06, 0, 1.14, 0.0);
+    EXPECT_EQ(detector.detectCalls, 20);
+    EXPECT_EQ(snapshots.size(), 10u);
+    for (std::size_t i = 1; i < snapshotTimes.size(); ++i)
+        EXPECT_GE(snapshotTimes[i] - snapshotTimes[i - 1], 0.1);
+
+    framesEvery(0.06, 1.2, 1.68, 0.0); // 29 frames
+    ASSERT_TRUE(frameAt(1.79, 0.0));   // the 30th, with a snapshot of its own
+    EXPECT_EQ(last().framesPerSecond, 15);
+    frameAt(2.07, 0.0); // the frames at 0 and 0.06 are now more than 2 s old
+    EXPECT_EQ(last().framesPerSecond, 14.5);
+}
+
 TEST_F(TrackingPipelineTest, SmoothingRestartsAfterMoreThanHalfASecondWithoutAFaceOrAReset) {
     auto poseAfterGap = [&](double start, double lastNoFace, bool reset) {
         frameAt(start, 0.0);
@@ -198,4 +221,35 @@ TEST_F(TrackingPipelineTest, WrongAndOffScreenClicksRaiseTheDriftFlagOnceUntilIt
     click("L");
     EXPECT_EQ(driftChanges, (std::vector<bool>{true, false, true}));
     EXPECT_EQ(samples.size(), 30u);
+}
+
+TEST_F(TrackingPipelineTest, PerformanceIsReportedEveryTenSecondsFromTheFirstDeliveredFrame) {
+    TemporaryFolder folder;
+    auto diagnostics = Diagnostics::open(folder.path(), clock);
+    pipeline->setDiagnostics(diagnostics);
+    settle();
+    auto perf = [&] {
+        diagnostics->flush();
+        std::vector<Json> found;
+        std::istringstream lines(readFile(diagnostics->file()));
+        for (std::string line; std::getline(lines, line);)
+            if (auto record = Json::parse(line); record["k"] == "perf") found.push_back(record);
+        return found;
+    };
+    detector.whileDetecting = [this] { clock.set(clock.uptime() + 0.004); };
+    ASSERT_TRUE(frameAt(0, 0.35)); // starts the window
+    ASSERT_TRUE(frameAt(9.9, 0.35));
+    EXPECT_FALSE(frameAt(9.95, 0.35));
+    EXPECT_TRUE(perf().empty());
+    EXPECT_FALSE(frameAt(10, 0.35)) << "counted and reported, then dropped";
+    ASSERT_EQ(perf().size(), 1u);
+    EXPECT_DOUBLE_EQ(perf()[0]["camera_fps"].get<double>(), 0.4);
+    EXPECT_DOUBLE_EQ(perf()[0]["vision_fps"].get<double>(), 0.2);
+    EXPECT_NEAR(perf()[0]["vision_ms"].get<double>(), 4, 1e-6);
+    EXPECT_EQ(perf()[0]["frame"], "640x360");
+
+    frameAt(20, 0.35); // the frame at 10 counted in the first window; the next one analyses nothing
+    ASSERT_EQ(perf().size(), 2u);
+    EXPECT_DOUBLE_EQ(perf()[1]["camera_fps"].get<double>(), 0.1);
+    EXPECT_EQ(perf()[1]["vision_ms"], 0);
 }

@@ -98,17 +98,20 @@ class FaceDetectorTest : public ::testing::Test {
         return detector.detect(toNv12(rgb).view());
     }
 
-    // What the face pipeline reads from one frame of the astronaut's head turned by these angles (degrees),
-    // as the first frame after a search.
-    std::optional<HeadPose> read(double yaw, double pitch) {
+    // A frame of the astronaut's head turned by these angles (degrees); the seed picks the sensor noise.
+    static cv::Mat head(double yaw, double pitch, std::uint64_t seed = 1) {
         static headrender::HeadRenderer renderer(photo("skimage/astronaut.png"));
         headrender::HeadPlacement placement;
         placement.yaw = radians(yaw);
         placement.pitch = radians(pitch);
-        placement.seed = 1;
+        placement.seed = seed;
+        return renderer.render(placement);
+    }
+    // What the face pipeline reads from one frame on its own, as the first frame after a search.
+    std::optional<HeadPose> read(const cv::Mat& rgb) {
         detector.reset();
         FaceTracker tracker(detector);
-        const auto observation = tracker.process(toNv12(renderer.render(placement)).view());
+        const auto observation = tracker.process(toNv12(rgb).view());
         return observation ? std::optional(observation->pose) : std::nullopt;
     }
 
@@ -172,7 +175,7 @@ TEST_F(FaceDetectorTest, SweepsOfARenderedHeadReadAsTheFacePipelineReadsRealHead
         int inversions = 0;
         for (int angle = -s.reach; angle <= s.reach; angle += 5) {
             SCOPED_TRACE(testing::Message() << (s.yaw ? "yaw " : "pitch ") << angle);
-            const auto reading = read(s.yaw ? angle : 0, s.yaw ? 0 : angle);
+            const auto reading = read(head(s.yaw ? angle : 0, s.yaw ? 0 : angle));
             ASSERT_TRUE(reading) << "no face";
             const double value = degreesOf(s.yaw ? reading->yaw : reading->pitch);
             if (s.yaw && std::abs(angle) >= 10) {
@@ -191,6 +194,32 @@ TEST_F(FaceDetectorTest, SweepsOfARenderedHeadReadAsTheFacePipelineReadsRealHead
             EXPECT_LE(inversions, 1);
         }
     }
+}
+
+// The same head through other sensor noise reads within a degree on average (the pose filter smooths the
+// rest); mirrored, its yaw and roll change sign and its pitch stays. Measured over these turns: noise 0.5
+// degrees on average (2.2 at most), mirror 2.7 (5.7 at most).
+TEST_F(FaceDetectorTest, AnglesHoldThroughSensorNoiseAndFollowAMirroredImage) {
+    double noiseSum = 0, mirrorSum = 0;
+    int count = 0;
+    for (const auto& [yaw, pitch] : {std::pair{0.0, 0.0}, {20.0, 5.0}, {-15.0, -10.0}, {8.0, -15.0}}) {
+        SCOPED_TRACE(testing::Message() << "turned " << yaw << ", " << pitch);
+        cv::Mat mirror;
+        cv::flip(head(yaw, pitch), mirror, 1);
+        const auto original = read(head(yaw, pitch)), noisy = read(head(yaw, pitch, 2)), mirrored = read(mirror);
+        ASSERT_TRUE(original && noisy && mirrored);
+        const std::tuple<const char*, double HeadPose::*, double> angles[] = {
+            {"yaw", &HeadPose::yaw, -1}, {"pitch", &HeadPose::pitch, 1}, {"roll", &HeadPose::roll, -1}};
+        for (const auto& [name, angle, sign] : angles) {
+            const double noise = std::abs(degreesOf((*noisy).*angle - (*original).*angle));
+            const double flipped = std::abs(degreesOf((*mirrored).*angle - sign * (*original).*angle));
+            EXPECT_LT(noise, 3.5) << name;
+            EXPECT_LT(flipped, 9.0) << name;
+            noiseSum += noise, mirrorSum += flipped, ++count;
+        }
+    }
+    EXPECT_LT(noiseSum / count, 1.0);
+    EXPECT_LT(mirrorSum / count, 4.0);
 }
 
 TEST(FaceDetectorModel, IsFoundWhereTheEnvironmentSaysElseInTheBuildTreeAndABadOneIsLoggedOnce) {

@@ -44,7 +44,12 @@ TEST(Settings, StartsFromTheDefaultsAndTheNextLaunchReadsEachChangeFromItsKey) {
               (SwitchDecider::Configuration{0.5, 0.6 + 0.35, 2.0, 3.0, 0.6, 0.2}));
 
     settings.setCameraID(std::nullopt);            // the default camera has no key
-    store.set("switchDelay", std::string("slow")); // a value of another type reads as the default
-    EXPECT_EQ(Settings(store).cameraID(), std::nullopt);
-    EXPECT_EQ(Settings(store).switchDelay(), 0.3);
+    store.set("switchDelay", std::string("slow")); // text that does not convert reads as the default
+    store.set("learnFromClicks", std::string("Yes"));
+    store.set("typingPause", std::string("0.8"));
+    const Settings edited(store);
+    EXPECT_EQ(edited.cameraID(), std::nullopt);
+    EXPECT_EQ(edited.switchDelay(), 0.3);
+    EXPECT_TRUE(edited.learnFromClicks());
+    EXPECT_EQ(edited.typingPause(), 0.8);
 }

@@ -160,10 +160,10 @@ TEST(WholeProgram, FocusPassesXfwm4sFocusStealingPrevention) {
     const Window first = apps.createWindow(windowAt(100, 100, 600, 400));
     const Window second = apps.createWindow(windowAt(800, 300, 600, 400));
     ASSERT_TRUE(apps.activate(second));
-    // The prevention is on: a program's request with a stale time stamp is refused.
-    // An application's request, with a time long before the user last used the active window.
-    XEvent event{.xclient = {ClientMessage, 0, False, nullptr, first, apps.atom("_NET_ACTIVE_WINDOW"), 32,
-                             {.l = {1, 1}}}};
+    // The prevention is on: a program's request with a stale time stamp is refused (an application's, from
+    // a time long before the user last used the active window).
+    const Atom activate = apps.atom("_NET_ACTIVE_WINDOW");
+    XEvent event{.xclient = {ClientMessage, 0, False, nullptr, first, activate, 32, {.l = {1, 1}}}};
     XSendEvent(apps.connection(), apps.root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
                &event);
     XSync(apps.connection(), False);

@@ -1,7 +1,7 @@
 #include "engine/Diagnostics.h"
 
-#include "desk/TemporaryFolder.h"
 #include "VirtualTime.h"
+#include "desk/TemporaryFolder.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -107,8 +107,9 @@ TEST_F(DiagnosticsTest, RecordsAreSortedJsonLinesThatReadBackExactlyAndFramesTel
         EXPECT_NEAR(record[key].get<double>(), angle, 1e-12) << key;
         record.erase(key);
     }
-    EXPECT_EQ(record.dump(),
-              R"j({"dist":1.5,"face":true,"fs":0.125,"fx":0.25,"fy":0.5,"k":"frame","kbd":999.0,"off":false,)j"
-              R"j("p":[0.75,0.25],"ptr":999.0,"status":"dwelling(target: \"B\", progress: 0.30000000000000004)",)j"
-              R"j("t":12.346})j");
+    EXPECT_EQ(
+        record.dump(),
+        R"j({"dist":1.5,"face":true,"fs":0.125,"fx":0.25,"fy":0.5,"k":"frame","kbd":999.0,"off":false,)j"
+        R"j("p":[0.75,0.25],"ptr":999.0,"status":"dwelling(target: \"B\", progress: 0.30000000000000004)",)j"
+        R"j("t":12.346})j");
 }

@@ -414,7 +414,8 @@ TEST_F(EngineTest, ASwitchMovesFocusThenLogsRecordsAndAnnouncesTheOutcome) {
     EXPECT_NEAR(focus["ms"].get<double>(), 250.4, 1e-6);
     focus.erase("ms");
     focus.erase("t");
-    EXPECT_EQ(focus.dump(), R"({"app":"firefox","display":"RIGHT","k":"focus","method":"inputFocus","ok":true})");
+    EXPECT_EQ(focus.dump(),
+              R"({"app":"firefox","display":"RIGHT","k":"focus","method":"inputFocus","ok":true})");
 
     announced.clear();
     engine->performSwitch(right.uuid);

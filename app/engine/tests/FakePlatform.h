@@ -4,9 +4,9 @@
 // Single-threaded: the tests drive them from the thread that runs the manual queues.
 
 #include "CapturingLog.h"
-#include "desk/TemporaryFolder.h"
 #include "VirtualTime.h"
 #include "core/CalibrationProfile.h"
+#include "desk/TemporaryFolder.h"
 #include "engine/Engine.h"
 
 #include <algorithm>
@@ -219,8 +219,9 @@ struct FakeServices {
         camera.cameras = {builtInCamera, usbCamera};
     }
     EngineServices services() {
-        return {clock,       main,     training, camera, detector, displays, *focus, input, session,
-                permissions, appWindows, defaults, log,  folder / "Profiles", folder / "Logs"};
+        return {clock,          main,    training,    camera,     detector, displays, *focus,
+                input,          session, permissions, appWindows, defaults, log,      folder / "Profiles",
+                folder / "Logs"};
     }
 };
 

@@ -1,6 +1,6 @@
 #include "CapturingLog.h"
-#include "desk/TemporaryFolder.h"
 #include "WriterProfile.h"
+#include "desk/TemporaryFolder.h"
 #include "engine/ProfileStore.h"
 
 #include <chrono>

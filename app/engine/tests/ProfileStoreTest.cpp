@@ -1,8 +1,8 @@
 #include "engine/ProfileStore.h"
 
 #include "CapturingLog.h"
-#include "desk/TemporaryFolder.h"
 #include "WriterProfile.h"
+#include "desk/TemporaryFolder.h"
 
 #include <cmath>
 #include <csignal>

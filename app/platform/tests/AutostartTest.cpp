@@ -1,7 +1,7 @@
 #include "platform/Autostart.h"
 
-#include "engine/tests/CapturingLog.h"
 #include "desk/TemporaryFolder.h"
+#include "engine/tests/CapturingLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "platform/CameraService.h"
 
+#include "desk/TemporaryFolder.h"
 #include "engine/Clock.h"
 #include "engine/SerialQueue.h"
 #include "engine/tests/CapturingLog.h"
-#include "desk/TemporaryFolder.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,8 +1,8 @@
 #include "platform/FaceDetector.h"
 
+#include "desk/TemporaryFolder.h"
 #include "engine/FaceTracker.h"
 #include "engine/tests/CapturingLog.h"
-#include "desk/TemporaryFolder.h"
 #include "headrender/FacePhotos.h"
 #include "headrender/HeadRenderer.h"
 
@@ -206,7 +206,8 @@ TEST_F(FaceDetectorTest, AnglesHoldThroughSensorNoiseAndFollowAMirroredImage) {
         SCOPED_TRACE(testing::Message() << "turned " << yaw << ", " << pitch);
         cv::Mat mirror;
         cv::flip(head(yaw, pitch), mirror, 1);
-        const auto original = read(head(yaw, pitch)), noisy = read(head(yaw, pitch, 2)), mirrored = read(mirror);
+        const auto original = read(head(yaw, pitch)), noisy = read(head(yaw, pitch, 2)),
+                   mirrored = read(mirror);
         ASSERT_TRUE(original && noisy && mirrored);
         const std::tuple<const char*, double HeadPose::*, double> angles[] = {
             {"yaw", &HeadPose::yaw, -1}, {"pitch", &HeadPose::pitch, 1}, {"roll", &HeadPose::roll, -1}};

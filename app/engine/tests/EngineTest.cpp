@@ -16,21 +16,13 @@ const DisplayInfo& right = rightDisplay;
 const DisplayInfo third{3, "T-UUID", "THIRD", {3840, 0, 1920, 1080}};
 const std::vector<DisplayInfo> twoDisplays{left, right};
 const Point onLeft{400, 500}, onRight{2500, 500};
-const DetectedFace lookingLeft = FakeFaceDetector::facing(-0.35),
-                   lookingRight = FakeFaceDetector::facing(0.35);
-
-CalibrationProfile profileFor(const std::string& cameraID) {
-    return CalibrationProfile({{left.uuid, left.name}, {right.uuid, right.name}}, cameraID, WallTime{},
-                              calibrationSamples(twoDisplays, -0.35), {});
-}
+const DetectedFace lookingLeft = FakeFaceDetector::facing(0.35),
+                   lookingRight = FakeFaceDetector::facing(-0.35);
 
 // The engine with fake desktop services in virtual time, and real files in a temporary folder.
 struct Rig : FakeServices {
     std::shared_ptr<Engine> engine;
 
-    void storeProfile(const CalibrationProfile& profile) {
-        ProfileStore(folder / "Profiles", log).save(profile);
-    }
     void launch() {
         engine = Engine::create(services());
         settle();
@@ -81,7 +73,7 @@ struct Rig : FakeServices {
 struct EngineTest : ::testing::Test, Rig {
     // Two displays, calibrated with the built-in camera: tracking runs.
     void launchTracking() {
-        storeProfile(profileFor(builtInCamera.id));
+        storeProfile();
         launch();
         ASSERT_EQ(engine->state(), State::active);
     }
@@ -113,12 +105,12 @@ TEST(EngineState, FollowsTheStateTableAndRunsTheCameraWhileActiveOrCalibratingIn
             return (" " + setup + " ").find(" " + word + " ") != setup.npos;
         };
         Rig r;
+        if (!has("noProfile"))
+            r.storeProfile(has("profileOfAnotherCamera") ? "usb:0c45:6366" : builtInCamera.id);
         if (has("oneDisplay")) r.displays.list = {left};
         r.permissions.trusted = !has("untrusted");
         if (has("cameraDenied")) r.permissions.cameraStatus = CameraAuthorization::denied;
         if (has("noCamera")) r.camera.cameras.clear();
-        if (!has("noProfile"))
-            r.storeProfile(profileFor(has("profileOfAnotherCamera") ? "usb:0c45:6366" : builtInCamera.id));
         r.defaults.set("paused", has("paused"));
         r.session.locked = has("locked");
         r.launch();
@@ -133,7 +125,7 @@ TEST(EngineState, FollowsTheStateTableAndRunsTheCameraWhileActiveOrCalibratingIn
 
 TEST_F(EngineTest, PausingStopsTheCameraAndDropsEvenASnapshotInFlightResumingRestartsItAfterAReset) {
     defaults.set("cameraID", usbCamera.id);
-    storeProfile(profileFor(usbCamera.id));
+    storeProfile(usbCamera.id);
     launch();
     hold(lookingLeft);
     wait(0.2);
@@ -159,7 +151,7 @@ TEST_F(EngineTest, PausingStopsTheCameraAndDropsEvenASnapshotInFlightResumingRes
 // Another camera chosen in Settings takes over at once, with the profile calibrated for it.
 TEST_F(EngineTest, ChoosingAnotherCameraRestartsTrackingWithIt) {
     launchTracking();
-    storeProfile(profileFor(usbCamera.id));
+    storeProfile(usbCamera.id);
     engine->settings().setCameraID(usbCamera.id);
     settle();
     EXPECT_EQ(engine->state(), State::active);
@@ -193,7 +185,7 @@ TEST_F(EngineTest, TheCameraHearsTheFrameIntervalThePipelineNeeds) {
 
 TEST_F(EngineTest, PermissionsArePolledEverySecondUntilBothAreGranted) {
     permissions.cameraStatus = CameraAuthorization::notDetermined;
-    storeProfile(profileFor(builtInCamera.id));
+    storeProfile();
     launch();
     const int reads = permissions.cameraReads;
     wait(0.99);
@@ -221,7 +213,7 @@ TEST_F(EngineTest, AClickTeachesTheDisplayThatContainsItByItsCurrentBounds) {
     for (const auto& sample : engine->profile()->clickSamples) {
         labels.push_back(sample.screenID);
         EXPECT_EQ(sample.source, LabeledSample::Source::click);
-        EXPECT_NEAR(sample.pose.yaw, 0.35, 1e-9);
+        EXPECT_NEAR(sample.pose.yaw, -0.35, 1e-9);
     }
     EXPECT_EQ(labels, (std::vector<std::string>{right.uuid, left.uuid, right.uuid, right.uuid}));
 }
@@ -232,7 +224,7 @@ TEST(EngineLearning, ClicksRefitHalfASecondAfterTheTenthOrTheThirdWhileAccuracyD
     for (const bool dropped : {false, true}) {
         SCOPED_TRACE(dropped ? "accuracy dropped" : "accuracy fine");
         Rig r;
-        r.storeProfile(profileFor(builtInCamera.id));
+        r.storeProfile();
         r.launch();
         // Off every screen each click is predicted wrong: fifteen drop the accuracy, the tenth refitting.
         const DetectedFace face = dropped ? FakeFaceDetector::facing(1.5) : lookingRight;
@@ -330,9 +322,9 @@ TEST_F(EngineTest, FinishingCalibrationStoresTheProfileAndReportsTheScore) {
     std::optional<HeadPose> tapped;
     engine->beginCalibration([&](const std::optional<HeadPose>& pose) { tapped = pose; });
     hold(lookingLeft);
-    EXPECT_NEAR(tapped.value().yaw, -0.35, 1e-9);
+    EXPECT_NEAR(tapped.value().yaw, 0.35, 1e-9);
 
-    const auto samples = calibrationSamples(twoDisplays, -0.35);
+    const auto samples = calibrationSamples(twoDisplays, 0.35);
     std::optional<double> score;
     engine->finishCalibration(samples, [&](double s) { score = s; });
     EXPECT_FALSE(score) << "until the model arrives";
@@ -359,13 +351,12 @@ TEST(EngineCalibration, AFitThatIsDroppedOrImpossibleScoresZero) {
         SCOPED_TRACE(name);
         Rig r;
         if (name == std::string("no camera")) r.camera.cameras.clear();
-        r.storeProfile(CalibrationProfile({{left.uuid, "LEFT"}, {third.uuid, "THIRD"}}, builtInCamera.id, {},
-                                          calibrationSamples({left, third}, -0.35), {}));
+        storeProfile(r.folder / "Profiles", {left, third}, builtInCamera.id);
         r.launch();
         r.engine->beginCalibration(nullptr);
         std::optional<double> score;
         const bool changed = name == std::string("displays changed meanwhile");
-        r.engine->finishCalibration(calibrationSamples(changed ? twoDisplays : std::vector{left}, -0.35),
+        r.engine->finishCalibration(calibrationSamples(changed ? twoDisplays : std::vector{left}, 0.35),
                                     [&](double s) { score = s; });
         if (changed) r.displays.change({left, third});
         r.settle();

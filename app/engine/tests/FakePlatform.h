@@ -8,6 +8,7 @@
 #include "core/CalibrationProfile.h"
 #include "desk/TemporaryFolder.h"
 #include "engine/Engine.h"
+#include "engine/ProfileStore.h"
 
 #include <algorithm>
 #include <cmath>
@@ -182,6 +183,32 @@ class FakeDefaultsStore : public DefaultsStore {
     void remove(const std::string& key) override { stored.erase(key); }
 };
 
+// Twenty held poses per display, labelled for calibration: the head turned to `firstYaw` (radians) for the
+// first display and the other way for the others, with a little spread. Turned to the user's left, towards
+// the first display of two side by side, yaw is positive.
+inline std::vector<LabeledSample> calibrationSamples(const std::vector<DisplayInfo>& displays, double firstYaw) {
+    std::vector<LabeledSample> samples;
+    for (std::size_t d = 0; d < displays.size(); ++d)
+        for (int i = 0; i < 20; ++i) {
+            HeadPose pose{(d ? -firstYaw : firstYaw) + 0.02 * std::sin(i), 0.02 * std::cos(1.3 * i), 0, 0.5, 0.5,
+                          0.2};
+            samples.push_back({pose, displays[d].uuid, LabeledSample::Source::calibration, WallTime{}});
+        }
+    return samples;
+}
+
+// A calibration of the displays with the camera, as calibrating leaves it.
+inline void storeProfile(const std::filesystem::path& folder, const std::vector<DisplayInfo>& displays,
+                         const std::string& camera, std::vector<LabeledSample> clicks = {}) {
+    std::vector<CalibrationProfile::Display> named;
+    for (const DisplayInfo& d : displays)
+        named.push_back({d.uuid, d.name});
+    CapturingLog log;
+    ProfileStore(folder, log)
+        .save(CalibrationProfile(named, camera, WallTime{}, calibrationSamples(displays, 0.35),
+                                 std::move(clicks)));
+}
+
 // The training queue, counting the fits handed to it.
 struct TrainingQueue : ManualQueue {
     using ManualQueue::ManualQueue;
@@ -218,24 +245,15 @@ struct FakeServices {
         displays.list = {leftDisplay, rightDisplay};
         camera.cameras = {builtInCamera, usbCamera};
     }
+    // A calibration of the displays as they are now.
+    void storeProfile(const std::string& camera = builtInCamera.id, std::vector<LabeledSample> clicks = {}) {
+        test::storeProfile(folder / "Profiles", displays.list, camera, std::move(clicks));
+    }
     EngineServices services() {
         return {clock,          main,    training,    camera,     detector, displays, *focus,
                 input,          session, permissions, appWindows, defaults, log,      folder / "Profiles",
                 folder / "Logs"};
     }
 };
-
-// Twenty held poses per display, labelled for calibration: the head turned to `firstYaw` (radians) for the
-// first display and the other way for the others, with a little spread.
-inline std::vector<LabeledSample> calibrationSamples(const std::vector<DisplayInfo>& displays, double firstYaw) {
-    std::vector<LabeledSample> samples;
-    for (std::size_t d = 0; d < displays.size(); ++d)
-        for (int i = 0; i < 20; ++i) {
-            HeadPose pose{(d ? -firstYaw : firstYaw) + 0.02 * std::sin(i), 0.02 * std::cos(1.3 * i), 0, 0.5, 0.5,
-                          0.2};
-            samples.push_back({pose, displays[d].uuid, LabeledSample::Source::calibration, WallTime{}});
-        }
-    return samples;
-}
 
 } // namespace orvane::test

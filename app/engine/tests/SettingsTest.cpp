@@ -43,13 +43,13 @@ TEST(Settings, StartsFromTheDefaultsAndTheNextLaunchReadsEachChangeFromItsKey) {
     EXPECT_EQ(next.deciderConfiguration(),
               (SwitchDecider::Configuration{0.5, 0.6 + 0.35, 2.0, 3.0, 0.6, 0.2}));
 
-    settings.setCameraID(std::nullopt);            // the default camera has no key
-    store.set("switchDelay", std::string("slow")); // text that does not convert reads as the default
-    store.set("learnFromClicks", std::string("Yes"));
+    settings.setCameraID(std::nullopt); // the default camera has no key
+    // Text as a settings file holds it converts; text that does not reads as the default.
+    store.set("switchDelay", std::string("slow"));
+    store.set("showHUD", std::string("Yes"));
+    store.set("learnFromClicks", std::string("FALSE"));
+    store.set("movePointer", std::string("0"));
     store.set("typingPause", std::string("0.8"));
-    const Settings edited(store);
-    EXPECT_EQ(edited.cameraID(), std::nullopt);
-    EXPECT_EQ(edited.switchDelay(), 0.3);
-    EXPECT_TRUE(edited.learnFromClicks());
-    EXPECT_EQ(edited.typingPause(), 0.8);
+    EXPECT_EQ(all(Settings(store)), std::tuple(true, 0.3, 1.0, 0.8, 3.0, false, false, true, true, true,
+                                               false, std::optional<std::string>()));
 }

@@ -103,7 +103,7 @@ TEST_F(SettingsViewTest, LearnedAdjustments) {
     for (const auto& [clicks, count] : cases) {
         SCOPED_TRACE(count);
         SettingsRig test;
-        if (clicks) test.rig.storeProfile(*clicks);
+        if (clicks) test.rig.storeProfile(builtInCamera.id, *clicks);
         test.open();
         EXPECT_EQ(test.view->learnedSamples()->isVisible(), clicks.has_value());
         EXPECT_EQ(test.view->mapButton()->isEnabled(), clicks.has_value());

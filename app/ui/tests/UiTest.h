@@ -4,7 +4,6 @@
 // real), screenshots of windows, and child runs of this test program on other desktops.
 
 #include "FakePlatform.h"
-#include "engine/ProfileStore.h"
 #include "ui/AppDelegate.h"
 
 #include <QApplication>
@@ -49,18 +48,6 @@ inline void saveScreenshot(const QPixmap& pixmap, const std::string& name) {
     pixmap.save(QString::fromStdString(ORVANE_BINARY_DIR "/screenshots/" + name + ".png"));
 }
 
-// A calibration of the displays as calibrating leaves it.
-inline void storeProfile(const std::filesystem::path& folder, const std::vector<DisplayInfo>& displays,
-                         const std::string& camera, std::vector<LabeledSample> clicks = {}) {
-    std::vector<CalibrationProfile::Display> named;
-    for (const DisplayInfo& d : displays)
-        named.push_back({d.uuid, d.name});
-    CapturingLog log;
-    ProfileStore(folder, log)
-        .save(CalibrationProfile(named, camera, WallTime{}, calibrationSamples(displays, 0.35),
-                                 std::move(clicks)));
-}
-
 // The hot key is the whole program's test.
 struct FakeHotKeys : HotKeys {
     bool registerHotKey(std::function<void()>) override { return true; }
@@ -87,9 +74,6 @@ struct UiRig : FakeServices {
         QApplication::processEvents();
     }
 
-    void storeProfile(std::vector<LabeledSample> clicks = {}) {
-        test::storeProfile(folder / "Profiles", displays.list, builtInCamera.id, std::move(clicks));
-    }
     void launch() {
         delegate = std::make_unique<AppDelegate>(AppServices{services(), hotKeys, autostart});
         delegate->launch();
